@@ -1,0 +1,56 @@
+#pragma once
+// A scriptable platform for the tests above the platform layer: the test sets
+// which windows and processes exist and what the clocks read, and reads back
+// every start and kill that was asked for.
+
+#include <map>
+#include <set>
+
+#include "platform/platform.h"
+
+namespace tolvane::platform {
+
+class FakePlatform final : public Platform {
+public:
+    struct Start {
+        std::string applicationPath;
+        std::string arguments;
+        ShowState show;
+    };
+
+    // Scripted state --------------------------------------------------------
+    std::set<std::string> windows;  // titles as given; compared case-insensitively
+    std::vector<ProcessInfo> processes;
+    std::map<std::uint32_t, std::uint64_t> workingSets;
+    std::set<std::string> files;
+    std::uint32_t tick = 0;
+    std::chrono::local_seconds now{};
+    std::uint32_t pid = 4242;
+    std::string executablePath = "/opt/vantorix/Tolvane";
+    std::optional<VersionInfo> version = VersionInfo{2026, 1207, 2330, "Vantorix: Tools Launcher"};
+    bool refuseStarts = false;
+    // When set, a started program's window appears at once (title = the
+    // application path's base name without suffix).
+    bool startedProgramsOpenWindows = false;
+
+    // Recorded calls --------------------------------------------------------
+    std::vector<Start> starts;
+    std::vector<std::string> kills;
+    int windowQueries = 0;
+
+    bool startProgram(const std::string& applicationPath, const std::string& arguments,
+                      ShowState show) override;
+    void killProcessesNamed(const std::string& baseName) override;
+    std::vector<ProcessInfo> listProcesses() override { return processes; }
+    std::optional<std::uint64_t> workingSetBytes(std::uint32_t pid) override;
+    std::uint32_t ownProcessId() override { return pid; }
+    bool topLevelWindowExists(const std::string& title) override;
+    std::vector<bool> topLevelWindowsExist(const std::vector<std::string>& titles) override;
+    std::uint32_t rawTickCount() override { return tick; }
+    std::chrono::local_seconds localNow() override { return now; }
+    bool fileExists(const std::string& path) override { return files.count(path) != 0; }
+    std::string ownExecutablePath() override { return executablePath; }
+    std::optional<VersionInfo> ownVersion() override { return version; }
+};
+
+}  // namespace tolvane::platform

@@ -1,0 +1,76 @@
+// Linux (X11) backend.
+#include "platform/platform.h"
+
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <climits>
+#include <ctime>
+
+#include "tolvane_version.h"
+
+namespace tolvane::platform {
+
+const char* executableSuffix() { return ""; }
+char pathSeparator() { return '/'; }
+bool settingsInSystemStore() { return false; }
+
+namespace {
+
+class LinuxPlatform final : public Platform {
+public:
+    bool startProgram(const std::string&, const std::string&, ShowState) override { return false; }
+    void killProcessesNamed(const std::string&) override {}
+    std::vector<ProcessInfo> listProcesses() override { return {}; }
+    std::optional<std::uint64_t> workingSetBytes(std::uint32_t) override { return std::nullopt; }
+    std::uint32_t ownProcessId() override { return static_cast<std::uint32_t>(::getpid()); }
+
+    bool topLevelWindowExists(const std::string&) override { return false; }
+    std::vector<bool> topLevelWindowsExist(const std::vector<std::string>& titles) override {
+        return std::vector<bool>(titles.size(), false);
+    }
+
+    std::uint32_t rawTickCount() override {
+        timespec ts{};
+        ::clock_gettime(CLOCK_MONOTONIC, &ts);
+        const auto ms = static_cast<std::uint64_t>(ts.tv_sec) * 1000u +
+                        static_cast<std::uint64_t>(ts.tv_nsec) / 1000000u;
+        return static_cast<std::uint32_t>(ms);  // wraps like the Windows tick
+    }
+
+    std::chrono::local_seconds localNow() override {
+        const std::time_t t = std::time(nullptr);
+        std::tm tm{};
+        ::localtime_r(&t, &tm);
+        using namespace std::chrono;
+        const auto day = local_days{year{tm.tm_year + 1900} / month{static_cast<unsigned>(tm.tm_mon + 1)} /
+                                    static_cast<unsigned>(tm.tm_mday)};
+        return day + hours{tm.tm_hour} + minutes{tm.tm_min} + seconds{tm.tm_sec};
+    }
+
+    bool fileExists(const std::string& path) override {
+        struct stat st {};
+        return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    }
+
+    std::string ownExecutablePath() override {
+        std::string buf(PATH_MAX, '\0');
+        const ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size());
+        if (n <= 0) return {};
+        buf.resize(static_cast<std::size_t>(n));
+        return buf;
+    }
+
+    std::optional<VersionInfo> ownVersion() override {
+        // Linux executables carry no version resource: the stamp is compiled in.
+        return VersionInfo{TOLVANE_VERSION_MAJOR, TOLVANE_VERSION_MINOR, TOLVANE_VERSION_REVISION,
+                           TOLVANE_FILE_DESCRIPTION};
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<Platform> createSystemPlatform() { return std::make_unique<LinuxPlatform>(); }
+
+}  // namespace tolvane::platform

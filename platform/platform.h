@@ -1,0 +1,103 @@
+#pragma once
+// Everything Tolvane, Krandel and the stand-in ask of the operating system.
+// One backend per system (linux/, win32/) implements it; fake/ serves the
+// tests above this layer. Failures are return values, never exceptions or
+// messages: a supervisor that runs unattended must never stop on a refusal.
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tolvane::platform {
+
+// How a started program's first window is shown.
+enum class ShowState { Hidden = 0, Normal = 1, Minimised = 2 };
+
+struct ProcessInfo {
+    std::uint32_t pid = 0;
+    // The executable file name as the system knows it ("VX8_Player.exe" on
+    // Windows, "VX8_Player" on Linux), never cut short.
+    std::string imageName;
+};
+
+// The four numbers and the text of the program's version resource.
+struct VersionInfo {
+    int major = 0;
+    int minor = 0;
+    int revision = 0;
+    std::string fileDescription;
+};
+
+class Platform {
+public:
+    virtual ~Platform() = default;
+
+    // Processes -------------------------------------------------------------
+
+    // Starts applicationPath with the argument text (split by the Windows
+    // command-line rules where the system wants an argument vector). Returns
+    // whether the program was started; never waits for it and never runs a
+    // shell. All text is UTF-8.
+    virtual bool startProgram(const std::string& applicationPath, const std::string& arguments,
+                              ShowState show) = 0;
+
+    // Ends, forcibly and without waiting, every process of the current user
+    // whose executable file name is baseName plus executableSuffix(), compared
+    // without regard to case; never the calling process itself.
+    virtual void killProcessesNamed(const std::string& baseName) = 0;
+
+    virtual std::vector<ProcessInfo> listProcesses() = 0;
+
+    // Working set (resident memory) in bytes, or nothing when the process is
+    // gone or cannot be read.
+    virtual std::optional<std::uint64_t> workingSetBytes(std::uint32_t pid) = 0;
+
+    virtual std::uint32_t ownProcessId() = 0;
+
+    // Windows ---------------------------------------------------------------
+
+    // Does a top-level window titled exactly `title` (ASCII case-insensitive)
+    // exist, shown or hidden?
+    virtual bool topLevelWindowExists(const std::string& title) = 0;
+
+    // The same question for several titles at once, answered in one sweep of
+    // the window list; result[i] answers titles[i].
+    virtual std::vector<bool> topLevelWindowsExist(const std::vector<std::string>& titles) = 0;
+
+    // Clock -----------------------------------------------------------------
+
+    // Milliseconds since the system started, as a raw 32-bit reading that
+    // wraps after 49.7 days (MonotonicTickCount undoes the wrap).
+    virtual std::uint32_t rawTickCount() = 0;
+
+    // Local wall-clock time, whole seconds.
+    virtual std::chrono::local_seconds localNow() = 0;
+
+    // Files -----------------------------------------------------------------
+
+    virtual bool fileExists(const std::string& path) = 0;
+
+    // Full path of the running executable (UTF-8).
+    virtual std::string ownExecutablePath() = 0;
+
+    // The running program's version resource, if it has one.
+    virtual std::optional<VersionInfo> ownVersion() = 0;
+};
+
+// The backend of the system this was built for.
+std::unique_ptr<Platform> createSystemPlatform();
+
+// ".exe" on Windows, "" on Linux: the one place that knows the suffix.
+const char* executableSuffix();
+
+// '\\' on Windows, '/' on Linux.
+char pathSeparator();
+
+// Whether the settings store lives in the system's own store (the registry)
+// rather than in an INI file.
+bool settingsInSystemStore();
+
+}  // namespace tolvane::platform

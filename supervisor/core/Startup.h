@@ -1,0 +1,30 @@
+#pragma once
+// Decisions taken while Tolvane starts: when it next restarts itself, what
+// its caption says, and what its command line asks for.
+
+#include <chrono>
+#include <string>
+#include <string_view>
+
+namespace tolvane {
+
+// Today at 04:07:00 when started before 04:00, otherwise tomorrow at 04:07:00
+// (a Tolvane restarted at 04:07 next restarts the following day).
+std::chrono::local_seconds initialRestartInstant(std::chrono::local_seconds now);
+
+// "Vantorix: Tools Launcher - " + the version text.
+std::string windowCaption(std::string_view versionText);
+
+// Whether the command line holds "/Veille=True" anywhere, in any case.
+bool hasStandbySwitch(std::string_view commandLine);
+
+// "HH:MM:SS", 24-hour, of a local time.
+std::string formatHms(std::chrono::local_seconds t);
+
+// Case-insensitive (ASCII) search of `needle` in `haystack`.
+bool containsNoCase(std::string_view haystack, std::string_view needle);
+
+// `text` without leading and trailing spaces (only spaces: tabs stay).
+std::string trimSpaces(std::string_view text);
+
+}  // namespace tolvane
