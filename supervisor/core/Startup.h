@@ -28,3 +28,10 @@ bool containsNoCase(std::string_view haystack, std::string_view needle);
 std::string trimSpaces(std::string_view text);
 
 }  // namespace tolvane
+
+namespace tolvane {
+// The settings' application name: the executable's file name without its
+// folder and without the system's executable suffix ("Tolvane" for
+// "C:\Vantorix\Tolvane.exe" and for "/opt/vantorix/Tolvane").
+std::string applicationName(std::string_view executablePath, std::string_view suffix);
+}  // namespace tolvane

@@ -1,1 +1,180 @@
-// being written
+#include "supervisor/supervision/ToolSupervision.h"
+
+#include <vector>
+
+#include "supervisor/core/Startup.h"
+#include "supervisor/supervision/ToolRules.h"
+
+namespace tolvane {
+
+namespace {
+constexpr std::string_view SectionLaunch = "Launch";
+constexpr std::string_view SectionMinimiser = "Minimiser";
+constexpr std::string_view SectionTempo = "Tempo";
+constexpr std::string_view SectionCheck = "Check";
+constexpr std::string_view SectionArguments = "Arguments";
+constexpr std::string_view SectionFreq = "Freq";
+}  // namespace
+
+std::chrono::local_seconds unsetNextCheck() {
+    using namespace std::chrono;
+    return local_days{year{1899} / December / 30};
+}
+
+ToolSupervision::ToolSupervision(platform::Platform& platform, SettingsStore& settings,
+                                 ToolRowsView& view, MonotonicTickCount& tickCount)
+    : m_platform(platform), m_settings(settings), m_view(view), m_tickCount(tickCount) {
+    NextCheck.fill(unsetNextCheck());
+}
+
+std::string ToolSupervision::rowArguments(int index) { return trimSpaces(m_view.argumentsText(index)); }
+
+bool ToolSupervision::LaunchProcess(int index, bool standby, const std::string& arguments) {
+    const auto path = toolExecutablePath(BasePath, index, platform::executableSuffix());
+    if (!path) return false;
+    // Every start is minimised whatever standby says: standby only asks the
+    // tool, through its own switch, to keep out of sight.
+    return m_platform.startProgram(*path, toolArguments(standby, arguments),
+                                   platform::ShowState::Minimised);
+}
+
+void ToolSupervision::restartCountdown(int index) {
+    if (!isToolIndex(index)) return;
+    if (const auto period = periodSeconds(m_view.periodIndex(index)))
+        NextCheck[static_cast<std::size_t>(index)] = m_platform.localNow() + std::chrono::seconds{*period};
+}
+
+void ToolSupervision::showNextCheck(int index) {
+    if (!isToolIndex(index)) return;
+    m_view.setNextCheckText(index, formatHms(NextCheck[static_cast<std::size_t>(index)]));
+}
+
+void ToolSupervision::CheckProcess(int index, bool standby, const std::string& arguments) {
+    const auto name = toolBaseName(index);
+    if (!name) return;
+    if (!m_platform.topLevelWindowExists(std::string(*name))) LaunchProcess(index, standby, arguments);
+    restartCountdown(index);
+    showNextCheck(index);
+}
+
+void ToolSupervision::CommandKillProcess_Click(int index) {
+    const auto name = toolBaseName(index);
+    if (!name) return;
+    // Neither ToolLaunched nor NextCheck change: a verified tool comes back
+    // at its next verification.
+    m_platform.killProcessesNamed(std::string(*name));
+}
+
+bool ToolSupervision::TimerLaunch_Timer() {
+    if (LaunchFinished) return false;
+    if (LaunchEnabled) {
+        std::array<LaunchRow, ToolCount> rows;
+        for (int i = 0; i < ToolCount; ++i) {
+            auto& row = rows[static_cast<std::size_t>(i)];
+            row.ticked = m_view.launchValue(i) == 1;
+            row.delayText = row.ticked ? m_view.tempoText(i) : std::string();
+            row.launched = ToolLaunched[static_cast<std::size_t>(i)];
+        }
+        const LaunchPass pass = launchPass(rows, m_tickCount() - LaunchStartTick);
+        for (const int i : pass.handOver) {
+            // Set before the hand-over, so a tool is never handed over twice.
+            ToolLaunched[static_cast<std::size_t>(i)] = true;
+            CheckProcess(i, m_view.minimiserValue(i) == 1, rowArguments(i));
+        }
+        if (!pass.allDone) return true;
+    }
+    LaunchFinished = true;
+    return false;
+}
+
+void ToolSupervision::TimerCheck_Timer() {
+    const auto now = m_platform.localNow();
+    m_view.setClockText(formatHms(now));
+    if (!LaunchFinished) return;
+
+    std::vector<int> due;
+    for (int i = 0; i < ToolCount; ++i) {
+        if (m_view.checkValue(i) != 1) continue;
+        auto& next = NextCheck[static_cast<std::size_t>(i)];
+        const auto bounded = boundedNextCheck(next, now, periodSeconds(m_view.periodIndex(i)));
+        if (bounded != next) {
+            next = bounded;
+            showNextCheck(i);
+        }
+        if (verificationDue(1, now, next)) due.push_back(i);
+    }
+    if (due.empty()) return;
+
+    // One sweep of the window list answers every due tool of this tick.
+    std::vector<std::string> titles;
+    titles.reserve(due.size());
+    for (const int i : due) titles.emplace_back(*toolBaseName(i));
+    const std::vector<bool> found = m_platform.topLevelWindowsExist(titles);
+    for (std::size_t k = 0; k < due.size(); ++k) {
+        const int i = due[k];
+        if (k >= found.size() || !found[k]) LaunchProcess(i, false, rowArguments(i));
+        restartCountdown(i);
+        showNextCheck(i);
+    }
+}
+
+void ToolSupervision::CommandImportNow_Click(int index) {
+    if (!isToolIndex(index)) return;
+    CheckProcess(index, false, rowArguments(index));
+}
+
+void ToolSupervision::CheckCheck_Click(int index) {
+    if (!isToolIndex(index)) return;
+    const int value = m_view.checkValue(index);
+    m_settings.SaveSetting(SectionCheck, indexKey(index), std::to_string(value));
+    if (value == 1) m_view.setVerificationControlsVisible(index, true);
+    if (value == 0) m_view.setVerificationControlsVisible(index, false);
+}
+
+void ToolSupervision::ComboFrequenceVerification_Click(int index) {
+    if (!isToolIndex(index)) return;
+    restartCountdown(index);
+    showNextCheck(index);
+    m_settings.SaveSetting(SectionFreq, indexKey(index), std::to_string(m_view.periodIndex(index)));
+}
+
+void ToolSupervision::CheckLaunchWindows_Click(int index) {
+    if (!isToolIndex(index)) return;
+    m_settings.SaveSetting(SectionLaunch, indexKey(index), std::to_string(m_view.launchValue(index)));
+}
+
+void ToolSupervision::CheckMinimiser_Click(int index) {
+    if (!isToolIndex(index)) return;
+    m_settings.SaveSetting(SectionMinimiser, indexKey(index), std::to_string(m_view.minimiserValue(index)));
+}
+
+void ToolSupervision::TexteTemporisation_Change(int index) {
+    if (!isToolIndex(index)) return;
+    m_settings.SaveSetting(SectionTempo, indexKey(index), m_view.tempoText(index));
+}
+
+void ToolSupervision::TexteArguments_Change(int index) {
+    if (!isToolIndex(index)) return;
+    m_settings.SaveSetting(SectionArguments, indexKey(index), m_view.argumentsText(index));
+}
+
+void ToolSupervision::TimerMemoire_Timer() {
+    std::array<std::string, ToolCount> figures;
+    for (const auto& process : m_platform.listProcesses()) {
+        const auto tool = toolForImageName(process.imageName, platform::executableSuffix());
+        if (!tool) continue;
+        // A process that cannot be read leaves the box as this pass found it:
+        // it never shows another process's figure.
+        if (const auto bytes = m_platform.workingSetBytes(process.pid))
+            figures[static_cast<std::size_t>(*tool)] = std::to_string(megabytesHalfEven(*bytes));
+    }
+    for (int i = 0; i < ToolCount; ++i) m_view.setMemoryText(i, figures[static_cast<std::size_t>(i)]);
+    m_view.setOwnMemoryText(std::to_string(MemoryUsage()));
+}
+
+int ToolSupervision::MemoryUsage() {
+    const auto bytes = m_platform.workingSetBytes(m_platform.ownProcessId());
+    return bytes ? megabytesHalfEven(*bytes) : 0;
+}
+
+}  // namespace tolvane

@@ -1,0 +1,100 @@
+#pragma once
+// Starting, verifying, killing and measuring the thirty tools, and the
+// handlers of the per-tool controls. The window implements ToolRowsView; this
+// class reads the controls through it, decides with the pure rules of
+// ToolRules.h and acts through the platform and the settings store.
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+#include "common/MonotonicTickCount.h"
+#include "platform/platform.h"
+#include "supervisor/core/SettingsStore.h"
+#include "supervisor/core/ToolTable.h"
+
+namespace tolvane {
+
+// The per-tool controls of the window, as the supervision sees them.
+class ToolRowsView {
+public:
+    virtual ~ToolRowsView() = default;
+    virtual int launchValue(int tool) = 0;     // "Lancer": 0, 1 or 2 (greyed)
+    virtual int minimiserValue(int tool) = 0;  // "Minimiser"
+    virtual int checkValue(int tool) = 0;      // "Vérifier"
+    virtual std::string tempoText(int tool) = 0;
+    virtual std::string argumentsText(int tool) = 0;
+    virtual int periodIndex(int tool) = 0;  // -1 for no selection
+    virtual void setNextCheckText(int tool, const std::string& text) = 0;
+    virtual void setVerificationControlsVisible(int tool, bool visible) = 0;
+    virtual void setMemoryText(int tool, const std::string& text) = 0;
+    virtual void setOwnMemoryText(const std::string& text) = 0;
+    virtual void setClockText(const std::string& text) = 0;
+};
+
+class ToolSupervision {
+public:
+    ToolSupervision(platform::Platform& platform, SettingsStore& settings, ToolRowsView& view,
+                    MonotonicTickCount& tickCount);
+
+    // State shared with loading and the batch pages -------------------------
+    std::string BasePath;  // Tolvane's folder + separator
+    std::int64_t LaunchStartTick = 0;
+    bool LaunchEnabled = false;
+    bool LaunchFinished = false;
+    std::array<bool, ToolCount> ToolLaunched{};
+    std::array<std::chrono::local_seconds, ToolCount> NextCheck;
+
+    // Launch and kill -------------------------------------------------------
+
+    // Starts the tool, minimised, with its arguments ("/Veille=True" added
+    // for a standby start). False for an index outside 0..29 or a start the
+    // system refused.
+    bool LaunchProcess(int index, bool standby, const std::string& arguments);
+
+    // Starts the tool only when no window titled with its base name exists,
+    // then moves its next verification one period ahead and shows it.
+    void CheckProcess(int index, bool standby, const std::string& arguments);
+
+    void CommandKillProcess_Click(int index);
+
+    // Launch sequence: one pass per tick. Returns false once the sequence has
+    // ended, so the caller stops its timer.
+    bool TimerLaunch_Timer();
+
+    // Verification ----------------------------------------------------------
+    void TimerCheck_Timer();
+    void CommandImportNow_Click(int index);
+    void CheckCheck_Click(int index);
+    void ComboFrequenceVerification_Click(int index);
+
+    // Settings of a row -----------------------------------------------------
+    void CheckLaunchWindows_Click(int index);
+    void CheckMinimiser_Click(int index);
+    void TexteTemporisation_Change(int index);
+    void TexteArguments_Change(int index);
+
+    // Memory ----------------------------------------------------------------
+    void TimerMemoire_Timer();
+    int MemoryUsage();
+
+    // The next verification instant a period after now, or unchanged.
+    void restartCountdown(int index);
+    void showNextCheck(int index);
+
+private:
+    // The trimmed argument text of a row.
+    std::string rowArguments(int index);
+
+    platform::Platform& m_platform;
+    SettingsStore& m_settings;
+    ToolRowsView& m_view;
+    MonotonicTickCount& m_tickCount;
+};
+
+// NextCheck before anything set it: its time of day reads 00:00:00 and it
+// lies in the past, so a tool with no period is due at every tick.
+std::chrono::local_seconds unsetNextCheck();
+
+}  // namespace tolvane

@@ -1,0 +1,372 @@
+#include "supervisor/ui/Frm_Main.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDate>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+#include <QTabWidget>
+#include <QTimer>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "supervisor/batch/BatchSchedule.h"
+#include "supervisor/core/NumericText.h"
+#include "supervisor/core/Startup.h"
+#include "supervisor/core/VersionStamp.h"
+
+namespace tolvane {
+
+namespace {
+
+std::string text(const QString& s) { return s.toStdString(); }
+QString qtext(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+
+int listIndex(const QComboBox* list) { return list->currentIndex(); }
+
+void fillList(QComboBox* list, const std::vector<std::string>& items) {
+    // Filling selects nothing and reports nothing: a selection is made only
+    // by the stored value or the operator, and fires the list's reaction.
+    const QSignalBlocker quiet(list);
+    list->clear();
+    for (const auto& item : items) list->addItem(qtext(item));
+    list->setCurrentIndex(-1);
+}
+
+const QColor DisabledPanel(172, 168, 153);
+
+}  // namespace
+
+int boxValue(const QCheckBox* box) {
+    switch (box->checkState()) {
+        case Qt::Checked: return 1;
+        case Qt::PartiallyChecked: return 2;
+        default: return 0;
+    }
+}
+
+void setBoxValue(QCheckBox* box, int value) {
+    box->setCheckState(value == 1 ? Qt::Checked : value == 2 ? Qt::PartiallyChecked : Qt::Unchecked);
+}
+
+Frm_Main::Frm_Main(platform::Platform& platform, SettingsStore& settings, QWidget* parent)
+    : QWidget(parent),
+      m_platform(platform),
+      m_settings(settings),
+      m_tickCount([&platform] { return platform.rawTickCount(); }) {
+    m_supervision = std::make_unique<ToolSupervision>(m_platform, m_settings, *this, m_tickCount);
+    m_batch = std::make_unique<BatchPages>(m_platform, m_settings, *this, *this, *m_supervision);
+    askQuit = [this] {
+        return QMessageBox::question(this, QStringLiteral("Vantorix : Tools Launcher"),
+                                     QStringLiteral("Voulez-vous quitter le programme ?"),
+                                     QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+    };
+    endProcess = [](int code) {
+        std::fflush(nullptr);
+        std::_Exit(code);
+    };
+    buildWindow();
+    // The batch pages start inactive until their stored "Actif" says
+    // otherwise; "Actif" and the frame of the next instant stay usable.
+    setSchedulerPageActive(false);
+    setPlannerPageActive(false);
+    CheckSchedulerJour[0]->setEnabled(true);
+    FrameScheduler->setEnabled(true);
+    CheckPlannerJour[0]->setEnabled(true);
+    FramePlanner->setEnabled(true);
+    connectHandlers();
+    // The timers run from the creation of the window; no tick can be
+    // handled before loading ends, since loading runs before the event loop.
+    for (QTimer* timer : {TimerLaunch, TimerCheck, TimerMemoire, Timer30s}) timer->start();
+}
+
+Frm_Main::~Frm_Main() = default;
+
+void Frm_Main::connectHandlers() {
+    ToolSupervision& s = *m_supervision;
+    BatchPages& b = *m_batch;
+    for (int i = 0; i < ToolCount; ++i) {
+        const auto at = static_cast<std::size_t>(i);
+        connect(CommandKillProcess[at], &QPushButton::clicked, this, [&s, i] { s.CommandKillProcess_Click(i); });
+        connect(CheckLaunchWindows[at], &QCheckBox::stateChanged, this, [&s, i] { s.CheckLaunchWindows_Click(i); });
+        connect(CheckMinimiser[at], &QCheckBox::stateChanged, this, [&s, i] { s.CheckMinimiser_Click(i); });
+        connect(TexteTemporisation[at], &QLineEdit::textChanged, this, [&s, i] { s.TexteTemporisation_Change(i); });
+        connect(TexteArguments[at], &QLineEdit::textChanged, this, [&s, i] { s.TexteArguments_Change(i); });
+        connect(CheckCheck[at], &QCheckBox::stateChanged, this, [&s, i] { s.CheckCheck_Click(i); });
+        connect(ComboFrequenceVerification[at], &QComboBox::currentIndexChanged, this,
+                [&s, i] { s.ComboFrequenceVerification_Click(i); });
+        connect(CommandImportNow[at], &QPushButton::clicked, this, [&s, i] { s.CommandImportNow_Click(i); });
+    }
+    for (int i = 0; i < 8; ++i) {
+        const auto at = static_cast<std::size_t>(i);
+        connect(CheckSchedulerJour[at], &QCheckBox::stateChanged, this, [&b, i] { b.CheckSchedulerJour_Click(i); });
+        connect(CheckPlannerJour[at], &QCheckBox::stateChanged, this, [&b, i] { b.CheckPlannerJour_Click(i); });
+    }
+    for (int i = 0; i < 2; ++i) {
+        const auto at = static_cast<std::size_t>(i);
+        connect(ComboSchedulerTiming[at], &QComboBox::currentIndexChanged, this, [&b, i] { b.ComboSchedulerTiming_Click(i); });
+        connect(ComboSchedulerHeure[at], &QComboBox::currentIndexChanged, this, [&b, i] { b.ComboSchedulerHeure_Click(i); });
+        connect(ComboPlannerTiming[at], &QComboBox::currentIndexChanged, this, [&b, i] { b.ComboPlannerTiming_Click(i); });
+    }
+    connect(ComboSchedulerNoStation, &QComboBox::currentIndexChanged, this, [&b] { b.ComboSchedulerNoStation_Click(); });
+    connect(ComboSchedulerJ, &QComboBox::currentIndexChanged, this, [&b] { b.ComboSchedulerJ_Click(); });
+    connect(CheckSchedulerReprogrammer, &QCheckBox::stateChanged, this, [&b] { b.CheckSchedulerReprogrammer_Click(); });
+    connect(CheckSchedulerOptDuree, &QCheckBox::stateChanged, this, [&b] { b.CheckSchedulerOptDuree_Click(); });
+    connect(CommandSchedulerTest, &QPushButton::clicked, this, [&b] { b.CommandSchedulerTest_Click(); });
+    connect(ComboPlannerJ, &QComboBox::currentIndexChanged, this, [&b] { b.ComboPlannerJ_Change(); });
+    connect(ComboPlannerNbJour, &QComboBox::currentIndexChanged, this, [&b] { b.ComboPlannerNbJour_Click(); });
+    connect(CheckPlannerReplanifier, &QCheckBox::stateChanged, this, [&b] { b.CheckPlannerReplanifier_Click(); });
+    connect(CommandPlannerTest, &QPushButton::clicked, this, [&b] { b.CommandPlannerTest_Click(); });
+
+    connect(CommandQuitter, &QPushButton::clicked, this, [this] { CommandQuitter_Click(); });
+    connect(CommandVeille, &QPushButton::clicked, this, [this] { CommandVeille_Click(); });
+    connect(TimerLaunch, &QTimer::timeout, this, [this] { TimerLaunch_Timer(); });
+    connect(TimerCheck, &QTimer::timeout, this, [this] { TimerCheck_Timer(); });
+    connect(TimerMemoire, &QTimer::timeout, this, [this] { TimerMemoire_Timer(); });
+    connect(Timer30s, &QTimer::timeout, this, [this] { Timer30s_Timer(); });
+}
+
+// Start-up ---------------------------------------------------------------------
+
+void Frm_Main::Form_Initialize() {
+    m_batch->HeureRedemarrage = initialRestartInstant(m_platform.localNow());
+    std::string exe = m_platform.ownExecutablePath();
+    const auto sep = exe.find_last_of(platform::pathSeparator());
+    m_supervision->BasePath = (sep == std::string::npos ? std::string() : exe.substr(0, sep)) + platform::pathSeparator();
+}
+
+void Frm_Main::loadBox(QCheckBox* box, std::string_view section, std::string_view key, std::string_view defaultValue) {
+    const auto value = readInteger16(m_settings.GetSetting(section, key, defaultValue));
+    // A box holds 0, 1 or 2; any other value is skipped and the box stays.
+    if (value && *value >= 0 && *value <= 2) setBoxValue(box, *value);
+}
+
+void Frm_Main::loadList(QComboBox* list, std::string_view section, std::string_view key, std::string_view defaultValue) {
+    const auto value = readInteger16(m_settings.GetSetting(section, key, defaultValue));
+    // -1 clears the selection; an index beyond the list is skipped.
+    if (value && *value >= -1 && *value < list->count()) list->setCurrentIndex(*value);
+}
+
+void Frm_Main::loadText(QLineEdit* field, std::string_view section, std::string_view key, std::string_view defaultValue) {
+    const std::string stored = m_settings.GetSetting(section, key, defaultValue);
+    const QString value = qtext(stored);
+    // A text the field cannot hold as it is (longer than the field takes, or
+    // bytes that are not text) is skipped rather than cut or altered: the
+    // field's reaction would otherwise store the altered text over it.
+    if (value.size() > field->maxLength() || value.toStdString() != stored) return;
+    field->setText(value);
+}
+
+void Frm_Main::Form_Load(const std::string& commandLine) {
+    ToolSupervision& s = *m_supervision;
+    // 1. Caption with the version stamp.
+    setWindowTitle(qtext(windowCaption(VersionText(m_platform.ownVersion()))));
+    // 2, 3. The launch delays count from here.
+    s.LaunchStartTick = m_tickCount();
+    s.LaunchEnabled = false;
+    s.LaunchFinished = false;
+    // 4. The tool table is fixed (toolTable()).
+    // 5. The per-tool settings, one pass per kind over the thirty tools.
+    for (int i = 0; i < ToolCount; ++i)
+        loadBox(CheckLaunchWindows[static_cast<std::size_t>(i)], "Launch", indexKey(i), "0");
+    for (int i = 0; i < ToolCount; ++i)
+        loadBox(CheckMinimiser[static_cast<std::size_t>(i)], "Minimiser", indexKey(i), "0");
+    for (int i = 0; i < ToolCount; ++i)
+        loadText(TexteTemporisation[static_cast<std::size_t>(i)], "Tempo", indexKey(i), "10000");
+    for (int i = 0; i < ToolCount; ++i)
+        loadBox(CheckCheck[static_cast<std::size_t>(i)], "Check", indexKey(i), "0");
+    for (int i = 0; i < ToolCount; ++i)
+        loadText(TexteArguments[static_cast<std::size_t>(i)], "Arguments", indexKey(i), defaultArguments(i));
+    std::vector<std::string> periods;
+    for (int k = 0; k < PeriodCount; ++k) periods.emplace_back(periodItemText(k));
+    for (int i = 0; i < ToolCount; ++i) {
+        QComboBox* list = ComboFrequenceVerification[static_cast<std::size_t>(i)];
+        fillList(list, periods);
+        loadList(list, "Freq", indexKey(i), "1");
+        if (const auto period = periodSeconds(list->currentIndex()))
+            s.NextCheck[static_cast<std::size_t>(i)] = m_platform.localNow() + std::chrono::seconds{*period};
+        s.showNextCheck(i);
+    }
+    // 6, 7, 8. The Scheduler page.
+    fillList(ComboSchedulerTiming[0], hourItems());
+    fillList(ComboSchedulerTiming[1], quarterItems());
+    fillList(ComboSchedulerNoStation, stationItems());
+    fillList(ComboSchedulerJ, dayOffsetItems());
+    fillList(ComboSchedulerHeure[0], hourItems());
+    fillList(ComboSchedulerHeure[1], hourItems());
+    for (int i = 0; i < 8; ++i) loadBox(CheckSchedulerJour[static_cast<std::size_t>(i)], "CheckSchedulerJour", indexKey(i), "0");
+    for (int i = 0; i < 2; ++i) loadList(ComboSchedulerTiming[static_cast<std::size_t>(i)], "CheckSchedulerTiming", indexKey(i), "0");
+    loadList(ComboSchedulerJ, "CheckSchedulerJ", "Nb", "0");
+    loadBox(CheckSchedulerReprogrammer, "CheckSchedulerReprogrammer", "Actif", "1");
+    loadBox(CheckSchedulerOptDuree, "CheckSchedulerOptDuree", "Actif", "1");
+    loadList(ComboSchedulerNoStation, "CheckSchedulerNoStation", "Index", "0");
+    loadList(ComboSchedulerHeure[0], "CheckSchedulerHeure", "Idx_0", "0");
+    loadList(ComboSchedulerHeure[1], "CheckSchedulerHeure", "Idx_1", "23");
+    m_batch->ProchainBatchScheduler();
+    // 9. The Planner page.
+    fillList(ComboPlannerTiming[0], hourItems());
+    fillList(ComboPlannerTiming[1], quarterItems());
+    fillList(ComboPlannerNbJour, dayCountItems());
+    fillList(ComboPlannerJ, dayOffsetItems());
+    for (int i = 0; i < 8; ++i) loadBox(CheckPlannerJour[static_cast<std::size_t>(i)], "CheckPlannerJour", indexKey(i), "0");
+    for (int i = 0; i < 2; ++i) loadList(ComboPlannerTiming[static_cast<std::size_t>(i)], "CheckPlannerTiming", indexKey(i), "0");
+    loadList(ComboPlannerJ, "CheckPlannerJ", "Nb", "0");
+    loadBox(CheckPlannerReplanifier, "CheckPlannerReplanifier", "Actif", "1");
+    loadList(ComboPlannerNbJour, "CheckPlannerNbJour", "Index", "0");
+    m_batch->ProchainBatchPlanner();
+    // 10. First page of each tab control in front.
+    SftTabsMain->setCurrentIndex(0);
+    SftTabsBatch->setCurrentIndex(0);
+    // 11, 12. The launch sequence may start; the memory figures appear now.
+    s.LaunchEnabled = true;
+    TimerMemoire_Timer();
+    // 13, 14. Shown, then standby or minimised.
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        move(area.center() - QPoint(width() / 2, height() / 2));
+    }
+    show();
+    if (hasStandbySwitch(commandLine)) {
+        MiseEnVeilleForcee();
+        return;
+    }
+    showMinimized();
+}
+
+// Quitting ---------------------------------------------------------------------
+
+void Frm_Main::closeEvent(QCloseEvent* event) {
+    // Form_QueryUnload: only the operator's own close asks. A close by the
+    // program, or by the session ending, proceeds without a question.
+    const bool byUser = event->spontaneous() && !qApp->isSavingSession();
+    if (byUser && !askQuit()) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+}
+
+void Frm_Main::CommandQuitter_Click() {
+    if (askQuit()) EndTolvane(0);
+}
+
+void Frm_Main::EndTolvane(int exitCode) {
+    endProcess(exitCode);
+    std::_Exit(exitCode);  // endProcess returns only in tests
+}
+
+// Standby ------------------------------------------------------------------------
+
+void Frm_Main::CommandVeille_Click() { MiseEnVeilleForcee(); }
+
+void Frm_Main::MiseEnVeilleForcee() {
+    // Standby behind the notification-area icon comes with the tray; until
+    // then the window simply stays shown.
+}
+
+// Timers -------------------------------------------------------------------------
+
+void Frm_Main::TimerLaunch_Timer() {
+    if (!m_supervision->TimerLaunch_Timer()) TimerLaunch->stop();
+}
+
+void Frm_Main::TimerCheck_Timer() { m_supervision->TimerCheck_Timer(); }
+
+void Frm_Main::TimerMemoire_Timer() { m_supervision->TimerMemoire_Timer(); }
+
+void Frm_Main::Timer30s_Timer() {
+    if (m_batch->Timer30s_Timer() == BatchPages::TickOutcome::EndForRestart) EndTolvane(0);
+}
+
+// ToolRowsView -------------------------------------------------------------------
+
+int Frm_Main::launchValue(int tool) { return boxValue(CheckLaunchWindows.at(static_cast<std::size_t>(tool))); }
+int Frm_Main::minimiserValue(int tool) { return boxValue(CheckMinimiser.at(static_cast<std::size_t>(tool))); }
+int Frm_Main::checkValue(int tool) { return boxValue(CheckCheck.at(static_cast<std::size_t>(tool))); }
+std::string Frm_Main::tempoText(int tool) { return text(TexteTemporisation.at(static_cast<std::size_t>(tool))->text()); }
+std::string Frm_Main::argumentsText(int tool) { return text(TexteArguments.at(static_cast<std::size_t>(tool))->text()); }
+int Frm_Main::periodIndex(int tool) { return listIndex(ComboFrequenceVerification.at(static_cast<std::size_t>(tool))); }
+
+void Frm_Main::setNextCheckText(int tool, const std::string& t) {
+    LabelNextCheck.at(static_cast<std::size_t>(tool))->setText(qtext(t));
+}
+
+void Frm_Main::setVerificationControlsVisible(int tool, bool visible) {
+    const auto at = static_cast<std::size_t>(tool);
+    ComboFrequenceVerification.at(at)->setVisible(visible);
+    LabelNextCheck.at(at)->setVisible(visible);
+    CommandImportNow.at(at)->setVisible(visible);
+}
+
+void Frm_Main::setMemoryText(int tool, const std::string& t) {
+    QLineEdit* box = TexteMemoire.at(static_cast<std::size_t>(tool));
+    const QString value = qtext(t);
+    if (box->text() != value) box->setText(value);
+}
+
+void Frm_Main::setOwnMemoryText(const std::string& t) { LabelAffichageMemory->setText(qtext(t)); }
+void Frm_Main::setClockText(const std::string& t) { LabelTiming->setText(qtext(t)); }
+
+// BatchPagesView -----------------------------------------------------------------
+
+int Frm_Main::schedulerDay(int element) { return boxValue(CheckSchedulerJour.at(static_cast<std::size_t>(element))); }
+int Frm_Main::schedulerTiming(int which) { return listIndex(ComboSchedulerTiming.at(static_cast<std::size_t>(which))); }
+int Frm_Main::schedulerHeure(int which) { return listIndex(ComboSchedulerHeure.at(static_cast<std::size_t>(which))); }
+int Frm_Main::schedulerStation() { return listIndex(ComboSchedulerNoStation); }
+int Frm_Main::schedulerDayOffset() { return listIndex(ComboSchedulerJ); }
+int Frm_Main::schedulerReprogrammer() { return boxValue(CheckSchedulerReprogrammer); }
+int Frm_Main::schedulerOptDuree() { return boxValue(CheckSchedulerOptDuree); }
+
+void Frm_Main::setSchedulerPageActive(bool active) {
+    for (std::size_t i = 1; i < CheckSchedulerJour.size(); ++i) CheckSchedulerJour[i]->setEnabled(active);
+    for (QLabel* label : LabelScheduler) label->setEnabled(active);
+    for (QComboBox* list : ComboSchedulerTiming) list->setEnabled(active);
+    for (QComboBox* list : ComboSchedulerHeure) list->setEnabled(active);
+    for (QWidget* w : std::initializer_list<QWidget*>{ComboSchedulerJ, CheckSchedulerReprogrammer, CheckSchedulerOptDuree,
+                                                      ComboSchedulerNoStation, CommandSchedulerTest, PictureScheduler,
+                                                      FrameScheduler})
+        w->setEnabled(active);
+    QPalette palette = PictureScheduler->palette();
+    palette.setColor(QPalette::Window, PictureScheduler->isEnabled() ? QColor(Qt::black) : DisabledPanel);
+    PictureScheduler->setPalette(palette);
+}
+
+void Frm_Main::setSchedulerNextText(const std::string& t) { LabelScheduler[2]->setText(qtext(t)); }
+
+int Frm_Main::plannerDay(int element) { return boxValue(CheckPlannerJour.at(static_cast<std::size_t>(element))); }
+int Frm_Main::plannerTiming(int which) { return listIndex(ComboPlannerTiming.at(static_cast<std::size_t>(which))); }
+int Frm_Main::plannerDayOffset() { return listIndex(ComboPlannerJ); }
+int Frm_Main::plannerDayCount() { return listIndex(ComboPlannerNbJour); }
+std::string Frm_Main::plannerDayCountText() { return text(ComboPlannerNbJour->currentText()); }
+int Frm_Main::plannerReplanifier() { return boxValue(CheckPlannerReplanifier); }
+
+void Frm_Main::setPlannerPageActive(bool active) {
+    for (std::size_t i = 1; i < CheckPlannerJour.size(); ++i) CheckPlannerJour[i]->setEnabled(active);
+    for (QLabel* label : LabelPlanner) label->setEnabled(active);
+    for (QComboBox* list : ComboPlannerTiming) list->setEnabled(active);
+    for (QWidget* w : std::initializer_list<QWidget*>{ComboPlannerJ, CheckPlannerReplanifier, ComboPlannerNbJour,
+                                                      CommandPlannerTest, PicturePlanner, FramePlanner})
+        w->setEnabled(active);
+    QPalette palette = PicturePlanner->palette();
+    palette.setColor(QPalette::Window, PicturePlanner->isEnabled() ? QColor(Qt::black) : DisabledPanel);
+    PicturePlanner->setPalette(palette);
+}
+
+void Frm_Main::setPlannerNextText(const std::string& t) { LabelPlanner[2]->setText(qtext(t)); }
+
+std::string Frm_Main::longDate(std::chrono::year_month_day date) {
+    const QDate d(static_cast<int>(date.year()), static_cast<int>(static_cast<unsigned>(date.month())),
+                  static_cast<int>(static_cast<unsigned>(date.day())));
+    return text(QLocale::system().toString(d, QLocale::LongFormat));
+}
+
+}  // namespace tolvane

@@ -1,0 +1,173 @@
+#pragma once
+// Tolvane's one window: thirty tool rows on three pages, the two batch pages,
+// the bottom row and the four timers. The window owns the widgets and the
+// timers; the supervision and batch classes own the decisions and read the
+// controls through the two view interfaces implemented here.
+
+#include <QWidget>
+
+#include <array>
+#include <functional>
+#include <memory>
+
+#include "common/MonotonicTickCount.h"
+#include "platform/platform.h"
+#include "supervisor/batch/BatchPages.h"
+#include "supervisor/core/SettingsStore.h"
+#include "supervisor/core/ToolTable.h"
+#include "supervisor/supervision/ToolSupervision.h"
+
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTabWidget;
+class QTimer;
+
+namespace tolvane {
+
+class Frm_Main final : public QWidget, public ToolRowsView, public BatchPagesView {
+public:
+    Frm_Main(platform::Platform& platform, SettingsStore& settings, QWidget* parent = nullptr);
+    ~Frm_Main() override;
+
+    // Start-up, in this order, before the event loop runs.
+    void Form_Initialize();
+    void Form_Load(const std::string& commandLine);
+
+    // Ends the process at once: no close handler and no unload step runs.
+    // Every way Tolvane ends on purpose goes through here.
+    [[noreturn]] void EndTolvane(int exitCode);
+
+    // The quit question; tests replace it. Returns true for Yes.
+    std::function<bool()> askQuit;
+    // How the process ends; tests replace it to observe the end.
+    std::function<void(int)> endProcess;
+
+    // Controls, named as the window has always named them ------------------
+    QTabWidget* SftTabsMain = nullptr;
+    QTabWidget* SftTabsBatch = nullptr;
+
+    std::array<QLabel*, ToolCount> Label{};
+    std::array<QPushButton*, ToolCount> CommandKillProcess{};
+    std::array<QCheckBox*, ToolCount> CheckLaunchWindows{};
+    std::array<QCheckBox*, ToolCount> CheckMinimiser{};
+    std::array<QLineEdit*, ToolCount> TexteTemporisation{};
+    std::array<QLineEdit*, ToolCount> TexteArguments{};
+    std::array<QCheckBox*, ToolCount> CheckCheck{};
+    std::array<QComboBox*, ToolCount> ComboFrequenceVerification{};
+    std::array<QLabel*, ToolCount> LabelNextCheck{};
+    std::array<QPushButton*, ToolCount> CommandImportNow{};
+    std::array<QLineEdit*, ToolCount> TexteMemoire{};
+
+    QLabel* LabelAffichageMemory = nullptr;
+    QPushButton* CommandVeille = nullptr;
+    QPushButton* CommandQuitter = nullptr;
+    QLabel* LabelTiming = nullptr;
+
+    std::array<QCheckBox*, 8> CheckSchedulerJour{};
+    std::array<QComboBox*, 2> ComboSchedulerTiming{};
+    std::array<QComboBox*, 2> ComboSchedulerHeure{};
+    QComboBox* ComboSchedulerNoStation = nullptr;
+    QComboBox* ComboSchedulerJ = nullptr;
+    QCheckBox* CheckSchedulerReprogrammer = nullptr;
+    QCheckBox* CheckSchedulerOptDuree = nullptr;
+    QPushButton* CommandSchedulerTest = nullptr;
+    std::array<QLabel*, 6> LabelScheduler{};
+    QGroupBox* FrameScheduler = nullptr;
+    QFrame* PictureScheduler = nullptr;
+
+    std::array<QCheckBox*, 8> CheckPlannerJour{};
+    std::array<QComboBox*, 2> ComboPlannerTiming{};
+    QComboBox* ComboPlannerJ = nullptr;
+    QComboBox* ComboPlannerNbJour = nullptr;
+    QCheckBox* CheckPlannerReplanifier = nullptr;
+    QPushButton* CommandPlannerTest = nullptr;
+    std::array<QLabel*, 4> LabelPlanner{};
+    QGroupBox* FramePlanner = nullptr;
+    QFrame* PicturePlanner = nullptr;
+
+    QTimer* TimerLaunch = nullptr;
+    QTimer* TimerCheck = nullptr;
+    QTimer* TimerMemoire = nullptr;
+    QTimer* Timer30s = nullptr;
+
+    // The subsystems the window composes.
+    ToolSupervision& supervision() { return *m_supervision; }
+    BatchPages& batch() { return *m_batch; }
+    MonotonicTickCount& tickCount() { return m_tickCount; }
+
+    // Handlers of the window itself.
+    void CommandQuitter_Click();
+    void CommandVeille_Click();
+    void MiseEnVeilleForcee();
+    void TimerLaunch_Timer();
+    void TimerCheck_Timer();
+    void TimerMemoire_Timer();
+    void Timer30s_Timer();
+
+    // ToolRowsView ----------------------------------------------------------
+    int launchValue(int tool) override;
+    int minimiserValue(int tool) override;
+    int checkValue(int tool) override;
+    std::string tempoText(int tool) override;
+    std::string argumentsText(int tool) override;
+    int periodIndex(int tool) override;
+    void setNextCheckText(int tool, const std::string& text) override;
+    void setVerificationControlsVisible(int tool, bool visible) override;
+    void setMemoryText(int tool, const std::string& text) override;
+    void setOwnMemoryText(const std::string& text) override;
+    void setClockText(const std::string& text) override;
+
+    // BatchPagesView --------------------------------------------------------
+    int schedulerDay(int element) override;
+    int schedulerTiming(int which) override;
+    int schedulerHeure(int which) override;
+    int schedulerStation() override;
+    int schedulerDayOffset() override;
+    int schedulerReprogrammer() override;
+    int schedulerOptDuree() override;
+    void setSchedulerPageActive(bool active) override;
+    void setSchedulerNextText(const std::string& text) override;
+    int plannerDay(int element) override;
+    int plannerTiming(int which) override;
+    int plannerDayOffset() override;
+    int plannerDayCount() override;
+    std::string plannerDayCountText() override;
+    int plannerReplanifier() override;
+    void setPlannerPageActive(bool active) override;
+    void setPlannerNextText(const std::string& text) override;
+    std::string longDate(std::chrono::year_month_day date) override;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildWindow();
+    void buildToolPages();
+    void buildBatchPage(QWidget* page);
+    void buildSchedulerPage(QWidget* page);
+    void buildPlannerPage(QWidget* page);
+    void buildBottomRow();
+    void buildTimers();
+    void connectHandlers();
+
+    void loadBox(QCheckBox* box, std::string_view section, std::string_view key, std::string_view defaultValue);
+    void loadList(QComboBox* list, std::string_view section, std::string_view key, std::string_view defaultValue);
+    void loadText(QLineEdit* text, std::string_view section, std::string_view key, std::string_view defaultValue);
+
+    platform::Platform& m_platform;
+    SettingsStore& m_settings;
+    MonotonicTickCount m_tickCount;
+    std::unique_ptr<ToolSupervision> m_supervision;
+    std::unique_ptr<BatchPages> m_batch;
+};
+
+// The value of a check box as the settings store it: 0, 1 or 2 (greyed).
+int boxValue(const QCheckBox* box);
+void setBoxValue(QCheckBox* box, int value);
+
+}  // namespace tolvane
