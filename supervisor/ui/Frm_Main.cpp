@@ -245,14 +245,20 @@ void Frm_Main::Form_Load(const std::string& commandLine) {
 // Quitting ---------------------------------------------------------------------
 
 void Frm_Main::closeEvent(QCloseEvent* event) {
-    // Form_QueryUnload: only the operator's own close asks. A close by the
-    // program, or by the session ending, proceeds without a question.
-    const bool byUser = event->spontaneous() && !qApp->isSavingSession();
-    if (byUser && !askQuit()) {
+    // A close that comes from the window system is the operator's, unless
+    // the session is ending; every other close comes from the program.
+    const UnloadMode mode = qApp->isSavingSession() ? UnloadMode::Session
+                            : event->spontaneous()  ? UnloadMode::User
+                                                    : UnloadMode::Program;
+    if (Form_QueryUnload(mode))
         event->ignore();
-        return;
-    }
-    event->accept();
+    else
+        event->accept();
+}
+
+bool Frm_Main::Form_QueryUnload(UnloadMode mode) {
+    if (mode != UnloadMode::User) return false;
+    return !askQuit();
 }
 
 void Frm_Main::CommandQuitter_Click() {
@@ -261,7 +267,6 @@ void Frm_Main::CommandQuitter_Click() {
 
 void Frm_Main::EndTolvane(int exitCode) {
     endProcess(exitCode);
-    std::_Exit(exitCode);  // endProcess returns only in tests
 }
 
 // Standby ------------------------------------------------------------------------

@@ -39,8 +39,9 @@ public:
     void Form_Load(const std::string& commandLine);
 
     // Ends the process at once: no close handler and no unload step runs.
-    // Every way Tolvane ends on purpose goes through here.
-    [[noreturn]] void EndTolvane(int exitCode);
+    // Every way Tolvane ends on purpose goes through here. Returns only when
+    // a test replaced endProcess.
+    void EndTolvane(int exitCode);
 
     // The quit question; tests replace it. Returns true for Yes.
     std::function<bool()> askQuit;
@@ -99,6 +100,12 @@ public:
     ToolSupervision& supervision() { return *m_supervision; }
     BatchPages& batch() { return *m_batch; }
     MonotonicTickCount& tickCount() { return m_tickCount; }
+
+    // Why the window is being closed: only the operator's own close (the
+    // close box or the system menu) asks the quit question.
+    enum class UnloadMode { User, Program, Session };
+    // Returns true to cancel the close.
+    bool Form_QueryUnload(UnloadMode mode);
 
     // Handlers of the window itself.
     void CommandQuitter_Click();

@@ -1,0 +1,351 @@
+// The main window over the fake platform and an in-memory store: what
+// loading stores, what it shows, and how edits are written.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+#include <set>
+
+#include "platform/fake/FakePlatform.h"
+#include "supervisor/core/SettingsStore.h"
+#include "supervisor/ui/Frm_Main.h"
+
+using namespace tolvane;
+using namespace std::chrono;
+
+namespace {
+
+using Key = MemorySettingsStore::Key;
+
+struct Harness {
+    platform::FakePlatform platform;
+    MemorySettingsStore store;
+    std::unique_ptr<Frm_Main> window;
+
+    Harness() {
+        // Tuesday 8 December 2026, 10:00:00.
+        platform.now = local_days{year{2026} / December / 8} + hours{10};
+    }
+    void set(const std::string& section, const std::string& key, const std::string& value) {
+        store.values[{section, key}] = value;
+    }
+    Frm_Main& load(const std::string& commandLine = {}) {
+        window = std::make_unique<Frm_Main>(platform, store);
+        window->endProcess = [](int) {};
+        window->Form_Initialize();
+        window->Form_Load(commandLine);
+        return *window;
+    }
+    std::string value(const std::string& section, const std::string& key) const {
+        const auto it = store.values.find({section, key});
+        return it == store.values.end() ? std::string("<absent>") : it->second;
+    }
+};
+
+std::string idx(int i) { return "Idx_" + std::to_string(i); }
+
+}  // namespace
+
+class FrmMainTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void firstRunStoresExactlyTheChangedDefaults() {
+        Harness h;
+        h.load();
+        std::set<Key> expected;
+        for (int i = 0; i < ToolCount; ++i) {
+            if (i != 4) expected.insert({"Arguments", idx(i)});
+            expected.insert({"Freq", idx(i)});
+        }
+        for (const char* k : {"Idx_0", "Idx_1"}) {
+            expected.insert({"CheckSchedulerTiming", k});
+            expected.insert({"CheckSchedulerHeure", k});
+            expected.insert({"CheckPlannerTiming", k});
+        }
+        expected.insert({"CheckSchedulerJ", "Nb"});
+        expected.insert({"CheckSchedulerReprogrammer", "Actif"});
+        expected.insert({"CheckSchedulerOptDuree", "Actif"});
+        expected.insert({"CheckSchedulerNoStation", "Index"});
+        expected.insert({"CheckPlannerJ", "Nb"});
+        expected.insert({"CheckPlannerReplanifier", "Actif"});
+        expected.insert({"CheckPlannerNbJour", "Index"});
+
+        std::set<Key> actual;
+        for (const auto& [key, v] : h.store.values) actual.insert(key);
+        QCOMPARE(actual, expected);
+
+        QCOMPARE(h.value("Arguments", "Idx_7"), std::string("/NoBase=0"));
+        QCOMPARE(h.value("Freq", "Idx_12"), std::string("1"));
+        QCOMPARE(h.value("CheckSchedulerHeure", "Idx_1"), std::string("23"));
+        QCOMPARE(h.value("CheckSchedulerHeure", "Idx_0"), std::string("0"));
+        QCOMPARE(h.value("CheckSchedulerReprogrammer", "Actif"), std::string("1"));
+    }
+
+    void firstRunShowsTheDefaults() {
+        Harness h;
+        Frm_Main& w = h.load();
+        for (int i = 0; i < ToolCount; ++i) {
+            const auto at = static_cast<std::size_t>(i);
+            QCOMPARE(boxValue(w.CheckLaunchWindows[at]), 0);
+            QCOMPARE(boxValue(w.CheckMinimiser[at]), 0);
+            QCOMPARE(boxValue(w.CheckCheck[at]), 0);
+            QCOMPARE(w.TexteTemporisation[at]->text(), QStringLiteral("10000"));
+            QCOMPARE(w.TexteArguments[at]->text(), i == 4 ? QString() : QStringLiteral("/NoBase=0"));
+            QCOMPARE(w.ComboFrequenceVerification[at]->currentText(), QStringLiteral("05 Min"));
+            QVERIFY(w.ComboFrequenceVerification[at]->isHidden());
+            QVERIFY(w.LabelNextCheck[at]->isHidden());
+            QVERIFY(w.CommandImportNow[at]->isHidden());
+            // Next verification five minutes after loading.
+            QCOMPARE(w.LabelNextCheck[at]->text(), QStringLiteral("10:05:00"));
+        }
+        QCOMPARE(w.ComboSchedulerTiming[0]->currentText(), QStringLiteral("  00H"));
+        QCOMPARE(w.ComboSchedulerTiming[1]->currentText(), QStringLiteral(" 00"));
+        QCOMPARE(w.ComboSchedulerJ->currentText(), QStringLiteral(" 1"));
+        QCOMPARE(w.ComboSchedulerNoStation->currentText(), QStringLiteral("  01"));
+        QCOMPARE(w.ComboSchedulerHeure[0]->currentText(), QStringLiteral("  00H"));
+        QCOMPARE(w.ComboSchedulerHeure[1]->currentText(), QStringLiteral("  23H"));
+        QCOMPARE(w.ComboPlannerNbJour->currentText(), QStringLiteral("  001"));
+        QCOMPARE(w.ComboPlannerJ->currentText(), QStringLiteral(" 1"));
+        QCOMPARE(boxValue(w.CheckSchedulerReprogrammer), 1);
+        QCOMPARE(boxValue(w.CheckSchedulerOptDuree), 1);
+        QCOMPARE(boxValue(w.CheckPlannerReplanifier), 1);
+        for (int d = 0; d < 8; ++d) {
+            QCOMPARE(boxValue(w.CheckSchedulerJour[static_cast<std::size_t>(d)]), 0);
+            QCOMPARE(boxValue(w.CheckPlannerJour[static_cast<std::size_t>(d)]), 0);
+        }
+        // Inactive pages: only "Actif" and the frame are usable, no instant.
+        QVERIFY(w.CheckSchedulerJour[0]->isEnabled());
+        QVERIFY(!w.CheckSchedulerJour[1]->isEnabled());
+        QVERIFY(!w.CommandSchedulerTest->isEnabled());
+        QVERIFY(!w.ComboPlannerNbJour->isEnabled());
+        QCOMPARE(w.LabelScheduler[2]->text(), QString());
+        QVERIFY(!w.batch().Scheduler.armed);
+        QCOMPARE(w.SftTabsMain->currentIndex(), 0);
+        QCOMPARE(w.SftTabsBatch->currentIndex(), 0);
+        QCOMPARE(w.windowTitle(), QStringLiteral("Vantorix: Tools Launcher - 2026.1207.2330"));
+        QVERIFY(w.supervision().LaunchEnabled);
+        QVERIFY(!w.supervision().LaunchFinished);
+    }
+
+    void storedValuesThatDoNotFitAreSkipped() {
+        Harness h;
+        h.set("Freq", "Idx_3", "9");
+        h.set("Check", "Idx_3", "1");
+        h.set("Tempo", "Idx_5", "abc");
+        h.set("Launch", "Idx_6", "1.5");
+        h.set("Launch", "Idx_7", "0.5");
+        h.set("Minimiser", "Idx_8", "3");
+        h.set("CheckSchedulerNoStation", "Index", "10");
+        h.set("CheckPlannerNbJour", "Index", "30");
+        Frm_Main& w = h.load();
+
+        QCOMPARE(w.ComboFrequenceVerification[3]->currentIndex(), -1);
+        QCOMPARE(w.LabelNextCheck[3]->text(), QStringLiteral("00:00:00"));
+        QVERIFY(!w.ComboFrequenceVerification[3]->isHidden());
+        QCOMPARE(h.value("Freq", "Idx_3"), std::string("9"));  // never rewritten
+
+        QCOMPARE(w.TexteTemporisation[5]->text(), QStringLiteral("abc"));
+        QCOMPARE(boxValue(w.CheckLaunchWindows[6]), 2);  // 1.5 reads 2 (greyed)
+        QCOMPARE(boxValue(w.CheckLaunchWindows[7]), 0);  // 0.5 reads 0
+        QCOMPARE(boxValue(w.CheckMinimiser[8]), 0);
+        QCOMPARE(h.value("Minimiser", "Idx_8"), std::string("3"));
+        QCOMPARE(w.ComboSchedulerNoStation->currentIndex(), -1);
+        QCOMPARE(w.ComboPlannerNbJour->currentIndex(), -1);
+        QCOMPARE(h.value("CheckSchedulerNoStation", "Index"), std::string("10"));
+    }
+
+    void storedActivePageShowsTheNextInstant() {
+        Harness h;
+        h.set("CheckSchedulerJour", "Idx_0", "1");
+        Frm_Main& w = h.load();
+        QVERIFY(w.CheckSchedulerJour[1]->isEnabled());
+        QVERIFY(w.CommandSchedulerTest->isEnabled());
+        QCOMPARE(w.LabelScheduler[2]->text(), QString());  // no day ticked yet
+        QVERIFY(!w.batch().Scheduler.armed);
+
+        Harness h2;
+        h2.set("CheckSchedulerJour", "Idx_0", "1");
+        h2.set("CheckSchedulerJour", "Idx_4", "1");  // Thursday
+        h2.set("CheckSchedulerTiming", "Idx_0", "6");
+        h2.set("CheckSchedulerTiming", "Idx_1", "1");
+        Frm_Main& w2 = h2.load();
+        const QString date = QLocale::system().toString(QDate(2026, 12, 10), QLocale::LongFormat);
+        QCOMPARE(w2.LabelScheduler[2]->text(), date + QStringLiteral(" 06h 15"));
+        QVERIFY(w2.batch().Scheduler.armed);
+    }
+
+    void unticingActifDisablesThePage() {
+        Harness h;
+        h.set("CheckPlannerJour", "Idx_0", "1");
+        h.set("CheckPlannerJour", "Idx_2", "1");
+        Frm_Main& w = h.load();
+        QVERIFY(w.batch().Planner.armed);
+        QVERIFY(!w.LabelPlanner[2]->text().isEmpty());
+        QTest::mouseClick(w.CheckPlannerJour[0], Qt::LeftButton, {}, QPoint(4, 4));
+        QCOMPARE(boxValue(w.CheckPlannerJour[0]), 0);
+        QCOMPARE(h.value("CheckPlannerJour", "Idx_0"), std::string("0"));
+        QVERIFY(!w.CheckPlannerJour[2]->isEnabled());
+        QVERIFY(!w.CommandPlannerTest->isEnabled());
+        QVERIFY(!w.batch().Planner.armed);
+        QCOMPARE(w.LabelPlanner[2]->text(), QString());
+        QVERIFY(w.CheckPlannerJour[0]->isEnabled());
+    }
+
+    void typingADelayWritesEveryKeystroke() {
+        Harness h;
+        Frm_Main& w = h.load();
+        h.store.writes.clear();
+        QLineEdit* delay = w.TexteTemporisation[0];
+        delay->clear();
+        QTest::keyClicks(delay, QStringLiteral("15000"));
+        std::vector<std::string> written;
+        for (const auto& [key, v] : h.store.writes)
+            if (key == Key{"Tempo", "Idx_0"}) written.push_back(v);
+        const std::vector<std::string> expected{"", "1", "15", "150", "1500", "15000"};
+        QCOMPARE(written, expected);
+    }
+
+    void verificationBoxShowsTheRowControlsAndStores() {
+        Harness h;
+        Frm_Main& w = h.load();
+        QTest::mouseClick(w.CheckCheck[12], Qt::LeftButton, {}, QPoint(4, 4));
+        QCOMPARE(h.value("Check", "Idx_12"), std::string("1"));
+        QVERIFY(!w.ComboFrequenceVerification[12]->isHidden());
+        QVERIFY(!w.LabelNextCheck[12]->isHidden());
+        QVERIFY(!w.CommandImportNow[12]->isHidden());
+        QVERIFY(w.ComboFrequenceVerification[11]->isHidden());
+
+        // Choosing "20 Min" restarts the countdown from now and stores 3.
+        h.platform.now += minutes{1};
+        w.ComboFrequenceVerification[12]->setCurrentIndex(3);
+        QCOMPARE(h.value("Freq", "Idx_12"), std::string("3"));
+        QCOMPARE(w.LabelNextCheck[12]->text(), QStringLiteral("10:21:00"));
+
+        QTest::mouseClick(w.CheckCheck[12], Qt::LeftButton, {}, QPoint(4, 4));
+        QCOMPARE(h.value("Check", "Idx_12"), std::string("0"));
+        QVERIFY(w.ComboFrequenceVerification[12]->isHidden());
+    }
+
+    void storedVerificationShowsItsControlsAtLoad() {
+        Harness h;
+        h.set("Check", "Idx_20", "1");
+        h.set("Freq", "Idx_20", "0");
+        Frm_Main& w = h.load();
+        QVERIFY(!w.ComboFrequenceVerification[20]->isHidden());
+        QCOMPARE(w.LabelNextCheck[20]->text(), QStringLiteral("10:01:00"));
+        QCOMPARE(h.value("Check", "Idx_20"), std::string("1"));
+    }
+
+    void greyedBoxClickTicksIt() {
+        Harness h;
+        h.set("Launch", "Idx_1", "2");
+        Frm_Main& w = h.load();
+        QCOMPARE(boxValue(w.CheckLaunchWindows[1]), 2);
+        QTest::mouseClick(w.CheckLaunchWindows[1], Qt::LeftButton, {}, QPoint(4, 4));
+        QCOMPARE(boxValue(w.CheckLaunchWindows[1]), 1);
+        QTest::mouseClick(w.CheckLaunchWindows[1], Qt::LeftButton, {}, QPoint(4, 4));
+        QCOMPARE(boxValue(w.CheckLaunchWindows[1]), 0);
+        QCOMPARE(h.value("Launch", "Idx_1"), std::string("0"));
+    }
+
+    void textsThatTheFieldsCannotHoldAreLeftInTheStore() {
+        Harness h;
+        const std::string huge(100000, 'x');
+        h.set("Arguments", "Idx_0", huge);
+        h.set("Arguments", "Idx_1", std::string("a\xff\xfe" "b"));
+        Frm_Main& w = h.load();
+        QCOMPARE(w.TexteArguments[0]->text(), QString());
+        QCOMPARE(h.value("Arguments", "Idx_0"), huge);
+        QCOMPARE(h.value("Arguments", "Idx_1"), std::string("a\xff\xfe" "b"));
+        QCOMPARE(w.TexteArguments[1]->text(), QString());
+    }
+
+    void quitQuestion() {
+        Harness h;
+        Frm_Main& w = h.load();
+        int asked = 0;
+        bool answer = false;
+        w.askQuit = [&] {
+            ++asked;
+            return answer;
+        };
+        int ended = -1;
+        w.endProcess = [&](int code) { ended = code; };
+
+        // The operator's close asks; No cancels and leaves everything running.
+        QVERIFY(w.Form_QueryUnload(Frm_Main::UnloadMode::User));
+        QCOMPARE(asked, 1);
+        QVERIFY(w.TimerLaunch->isActive() && w.TimerCheck->isActive() && w.TimerMemoire->isActive() &&
+                w.Timer30s->isActive());
+        // A close by the program or by the session ending never asks.
+        QVERIFY(!w.Form_QueryUnload(Frm_Main::UnloadMode::Program));
+        QVERIFY(!w.Form_QueryUnload(Frm_Main::UnloadMode::Session));
+        QCOMPARE(asked, 1);
+        answer = true;
+        QVERIFY(!w.Form_QueryUnload(Frm_Main::UnloadMode::User));
+
+        // "Quitter...": No does nothing, Yes ends the process at once.
+        answer = false;
+        w.CommandQuitter->click();
+        QCOMPARE(ended, -1);
+        answer = true;
+        w.CommandQuitter->click();
+        QCOMPARE(ended, 0);
+    }
+
+    void programCloseDoesNotAsk() {
+        Harness h;
+        Frm_Main& w = h.load();
+        int asked = 0;
+        w.askQuit = [&] {
+            ++asked;
+            return false;
+        };
+        QVERIFY(w.close());
+        QCOMPARE(asked, 0);
+    }
+
+    void timersHaveTheirIntervals() {
+        Harness h;
+        Frm_Main& w = h.load();
+        QCOMPARE(w.TimerLaunch->interval(), 100);
+        QCOMPARE(w.TimerCheck->interval(), 250);
+        QCOMPARE(w.TimerMemoire->interval(), 15000);
+        QCOMPARE(w.Timer30s->interval(), 30000);
+        QCOMPARE(w.size(), QSize(734, 414));
+    }
+
+    void everyToolHasOneRowOnItsPage() {
+        Harness h;
+        Frm_Main& w = h.load();
+        QCOMPARE(w.SftTabsMain->count(), 4);
+        const QStringList pages{QStringLiteral("Général"), QStringLiteral("Player"), QStringLiteral("Tools"),
+                                QStringLiteral("Batch")};
+        for (int p = 0; p < 4; ++p) QCOMPARE(w.SftTabsMain->tabText(p), pages[p]);
+        QCOMPARE(w.SftTabsBatch->tabText(0), QStringLiteral("Scheduler"));
+        QCOMPARE(w.SftTabsBatch->tabText(1), QStringLiteral("Planner"));
+        std::array<int, 3> rows{};
+        for (int i = 0; i < ToolCount; ++i) {
+            const auto at = static_cast<std::size_t>(i);
+            const int page = static_cast<int>(toolTable()[at].page);
+            QCOMPARE(w.SftTabsMain->indexOf(w.CheckCheck[at]->parentWidget()), page);
+            ++rows[static_cast<std::size_t>(page)];
+            QCOMPARE(w.CommandKillProcess[at]->toolTip(), QStringLiteral("Tuer la tâche"));
+        }
+        QCOMPARE(rows, (std::array<int, 3>{8, 9, 13}));
+        // The empty fifth row of "Général": Broadcaster stands two pitches below Planner.
+        QCOMPARE(w.Label[4]->y() - w.Label[3]->y(), 2 * 24);
+        QCOMPARE(w.Label[12]->text(), QStringLiteral("Player A"));
+        QCOMPARE(w.LabelAffichageMemory->toolTip(), QStringLiteral("Mémoire occupée par le programme (en Mo)"));
+    }
+};
+
+QTEST_MAIN(FrmMainTest)
+#include "FrmMainTest.moc"
