@@ -1,0 +1,73 @@
+// Krandel: waits ten seconds, so that the Tolvane that started it has gone,
+// then starts Tolvane from its own folder with "/Base=Current" and ends.
+#include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QMessageBox>
+#include <QTimer>
+#include <QTranslator>
+
+#include <functional>
+#include <string>
+
+#include "common/MonotonicTickCount.h"
+#include "platform/platform.h"
+#include "restart/RestartRules.h"
+#include "supervisor/ui/AppIcon.h"
+
+namespace {
+const QString Caption = QStringLiteral("Tools Launcher Launcher");
+}
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    app.setQuitOnLastWindowClosed(false);
+    app.setWindowIcon(tolvane::applicationIcon());
+    QTranslator qtTranslator;
+    if (qtTranslator.load(QLocale::system(), QStringLiteral("qtbase"), QStringLiteral("_"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        app.installTranslator(&qtTranslator);
+
+    auto platform = tolvane::platform::createSystemPlatform();
+    tolvane::MonotonicTickCount tickCount([&] { return platform->rawTickCount(); });
+    std::string commandLine;
+    for (int i = 1; i < argc; ++i) commandLine.append(i > 1 ? " " : "").append(argv[i]);
+
+    const std::int64_t deadline = tickCount() + tolvane::RestartDelayMs;
+    const auto command = tolvane::restartCommand(
+        tolvane::folderOf(platform->ownExecutablePath(), tolvane::platform::pathSeparator()),
+        tolvane::platform::pathSeparator(), tolvane::platform::executableSuffix());
+
+    int status = 0;
+    const auto startTolvane = [&] {
+        if (tolvane::hasTestSwitch(commandLine))
+            QMessageBox::information(nullptr, Caption,
+                                     QStringLiteral("Application à lancer: ") + QString::fromStdString(command.displayText));
+        if (!platform->startProgram(command.applicationPath, command.arguments, tolvane::platform::ShowState::Normal)) {
+            // No second attempt: the message names what failed, and the
+            // exit status tells a script.
+            QMessageBox::critical(nullptr, Caption,
+                                  QString::fromStdString(tolvane::startFailureMessage(
+                                      command.applicationPath, platform->fileExists(command.applicationPath))));
+            status = 1;
+        }
+        app.exit(status);
+    };
+
+    // The wait sleeps on a timer until the deadline of the monotonic tick
+    // count; a timer that fires early (or a tick counter that wrapped) just
+    // re-arms for what is left.
+    QTimer timer;
+    timer.setSingleShot(true);
+    timer.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        const std::int64_t left = tolvane::remainingWaitMs(tickCount(), deadline);
+        if (left > 0) {
+            timer.start(static_cast<int>(left));
+            return;
+        }
+        startTolvane();
+    });
+    timer.start(static_cast<int>(tolvane::remainingWaitMs(tickCount(), deadline)));
+    return app.exec();
+}
