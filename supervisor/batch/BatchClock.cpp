@@ -1,1 +1,39 @@
-// being written
+#include "supervisor/batch/BatchClock.h"
+
+namespace tolvane {
+
+using namespace std::chrono;
+
+namespace {
+// Long enough for the batch's own minute to be well past when the next
+// instant is planned, so the same weekday goes to next week.
+constexpr seconds kReplanDelay{120};
+}  // namespace
+
+PageTickAction batchPageTick(BatchPageClock& page, local_seconds now) {
+    if (!page.armed) return PageTickAction::None;
+    if (now > page.next) {
+        if (!page.started) {
+            // Latched before the start, so a batch whose start fails is not
+            // retried until its next instant.
+            page.recompute = now + kReplanDelay;
+            page.started = true;
+            return PageTickAction::StartBatch;
+        }
+        return now > page.recompute ? PageTickAction::Replan : PageTickAction::None;
+    }
+    // The instant lies ahead again (replanned, or changed by the operator):
+    // the next time it passes is a new batch.
+    page.started = false;
+    return PageTickAction::None;
+}
+
+RestartAction dailyRestartTick(local_seconds& instant, local_seconds now, bool restarterExists) {
+    if (!(now > instant)) return RestartAction::None;
+    // The instant moves on whether or not Krandel is there, so a missing
+    // Krandel is tried again tomorrow, not at every tick.
+    instant += days{1};
+    return restarterExists ? RestartAction::StartRestarter : RestartAction::NoRestarter;
+}
+
+}  // namespace tolvane

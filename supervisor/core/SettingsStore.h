@@ -37,8 +37,8 @@ public:
 
     using Key = std::pair<std::string, std::string>;
     std::map<Key, std::string> values;
-    std::vector<std::pair<Key, std::string>> writes;  // every write, in order
-    bool refuseWrites = false;
+    std::vector<std::pair<Key, std::string>> writes;  // every write, in order, refused ones too
+    bool refuseWrites = false;  // when set, SaveSetting stores nothing and returns false
 };
 
 }  // namespace tolvane

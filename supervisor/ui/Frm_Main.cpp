@@ -70,10 +70,12 @@ Frm_Main::Frm_Main(platform::Platform& platform, SettingsStore& settings, QWidge
                                      QStringLiteral("Voulez-vous quitter le programme ?"),
                                      QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
     };
+    makeTrayHost = [] { return std::make_unique<QtTrayIconHost>(); };
     endProcess = [](int code) {
         std::fflush(nullptr);
         std::_Exit(code);
     };
+    setObjectName(QStringLiteral("Frm_Main"));
     buildWindow();
     // The batch pages start inactive until their stored "Actif" says
     // otherwise; "Actif" and the frame of the next instant stay usable.
@@ -89,7 +91,10 @@ Frm_Main::Frm_Main(platform::Platform& platform, SettingsStore& settings, QWidge
     for (QTimer* timer : {TimerLaunch, TimerCheck, TimerMemoire, Timer30s}) timer->start();
 }
 
-Frm_Main::~Frm_Main() = default;
+Frm_Main::~Frm_Main() {
+    // The window is going: the icon goes with it, nothing is shown again.
+    if (m_sysTray) m_sysTray->forgetWindows();
+}
 
 void Frm_Main::connectHandlers() {
     ToolSupervision& s = *m_supervision;
@@ -266,6 +271,8 @@ void Frm_Main::CommandQuitter_Click() {
 }
 
 void Frm_Main::EndTolvane(int exitCode) {
+    // No ghost icon is ever left in the notification area.
+    if (m_sysTray) m_sysTray->SysTrayRemoveIcon();
     endProcess(exitCode);
 }
 
@@ -274,8 +281,8 @@ void Frm_Main::EndTolvane(int exitCode) {
 void Frm_Main::CommandVeille_Click() { MiseEnVeilleForcee(); }
 
 void Frm_Main::MiseEnVeilleForcee() {
-    // Standby behind the notification-area icon comes with the tray; until
-    // then the window simply stays shown.
+    if (!m_sysTray) m_sysTray = std::make_unique<FrmSysTray>(makeTrayHost());
+    m_sysTray->MinimizeToTray(this, true, QStringLiteral("Vantorix: Tools Launcher"));
 }
 
 // Timers -------------------------------------------------------------------------

@@ -16,6 +16,7 @@
 #include "supervisor/core/SettingsStore.h"
 #include "supervisor/core/ToolTable.h"
 #include "supervisor/supervision/ToolSupervision.h"
+#include "supervisor/ui/SysTray.h"
 
 class QCheckBox;
 class QComboBox;
@@ -47,6 +48,10 @@ public:
     std::function<bool()> askQuit;
     // How the process ends; tests replace it to observe the end.
     std::function<void(int)> endProcess;
+    // The notification-area icon standby uses; tests give a fake.
+    std::function<std::unique_ptr<TrayIconHost>()> makeTrayHost;
+    // The hidden tray form, once standby has been entered.
+    FrmSysTray* sysTray() { return m_sysTray.get(); }
 
     // Controls, named as the window has always named them ------------------
     QTabWidget* SftTabsMain = nullptr;
@@ -171,6 +176,7 @@ private:
     MonotonicTickCount m_tickCount;
     std::unique_ptr<ToolSupervision> m_supervision;
     std::unique_ptr<BatchPages> m_batch;
+    std::unique_ptr<FrmSysTray> m_sysTray;
 };
 
 // The value of a check box as the settings store it: 0, 1 or 2 (greyed).

@@ -23,6 +23,23 @@ namespace {
 
 using Key = MemorySettingsStore::Key;
 
+// A notification area the test switches on and off.
+struct FakeTray final : TrayIconHost {
+    bool* area;
+    int* adds;
+    bool shown = false;
+    QString tip;
+    FakeTray(bool* a, int* n) : area(a), adds(n) {}
+    bool areaAvailable() override { return *area; }
+    void add(const QIcon&, const QString& t) override {
+        shown = true;
+        tip = t;
+        ++*adds;
+    }
+    void remove() override { shown = false; }
+    bool added() const override { return shown; }
+};
+
 struct Harness {
     platform::FakePlatform platform;
     MemorySettingsStore store;
@@ -35,9 +52,18 @@ struct Harness {
     void set(const std::string& section, const std::string& key, const std::string& value) {
         store.values[{section, key}] = value;
     }
+    bool trayArea = true;
+    int trayAdds = 0;
+    FakeTray* tray = nullptr;
+
     Frm_Main& load(const std::string& commandLine = {}) {
         window = std::make_unique<Frm_Main>(platform, store);
         window->endProcess = [](int) {};
+        window->makeTrayHost = [this] {
+            auto t = std::make_unique<FakeTray>(&trayArea, &trayAdds);
+            tray = t.get();
+            return t;
+        };
         window->Form_Initialize();
         window->Form_Load(commandLine);
         return *window;
@@ -310,6 +336,118 @@ private slots:
         };
         QVERIFY(w.close());
         QCOMPARE(asked, 0);
+    }
+
+    void standbySwitchHidesTheWindowBehindTheIcon() {
+        Harness h;
+        Frm_Main& w = h.load("/Base=Current /VEILLE=true");
+        QVERIFY(w.sysTray());
+        QVERIFY(h.tray->shown);
+        QCOMPARE(h.tray->tip, QStringLiteral("Vantorix: Tools Launcher"));
+        QVERIFY(!w.isVisible());
+        QCOMPARE(w.sysTray()->ListeFrm, QStringList{QStringLiteral("Frm_Main")});
+        // Standby changes nothing else: every timer goes on.
+        QVERIFY(w.TimerLaunch->isActive() && w.TimerCheck->isActive() && w.TimerMemoire->isActive() &&
+                w.Timer30s->isActive());
+    }
+
+    void withoutTheSwitchTheWindowIsMinimisedWithNoIcon() {
+        Harness h;
+        Frm_Main& w = h.load("/Base=Current /Veille=Truth");
+        QVERIFY(!w.sysTray());
+        QVERIFY(w.isVisible());
+        QVERIFY(w.isMinimized());
+    }
+
+    void afficherBringsTheSamePageBackAndRemovesTheIcon() {
+        Harness h;
+        Frm_Main& w = h.load();
+        w.showNormal();
+        w.SftTabsMain->setCurrentIndex(2);
+        w.CommandVeille->click();
+        QVERIFY(!w.isVisible());
+        QVERIFY(h.tray->shown);
+        // Entering twice keeps the window's entry, so "Afficher" still
+        // brings it back.
+        w.MiseEnVeilleForcee();
+        QCOMPARE(w.sysTray()->ListeFrm, QStringList{QStringLiteral("Frm_Main")});
+        QVERIFY(h.tray->shown);
+        w.sysTray()->MnuAfficher_Click();
+        QVERIFY(w.isVisible());
+        QVERIFY(!h.tray->shown);
+        w.hide();
+
+        Harness h2;
+        Frm_Main& w2 = h2.load();
+        w2.showNormal();
+        w2.SftTabsMain->setCurrentIndex(2);
+        w2.CommandVeille->click();
+        w2.sysTray()->MnuAfficher_Click();
+        QVERIFY(w2.isVisible());
+        QCOMPARE(w2.SftTabsMain->currentIndex(), 2);
+        QVERIFY(w2.sysTray()->ListeFrm.isEmpty());
+        QVERIFY(!h2.tray->shown);
+        // Restoring with an empty list shows nothing more and keeps the icon off.
+        w2.hide();
+        w2.sysTray()->RestoreFromTray();
+        QVERIFY(!w2.isVisible());
+        QVERIFY(!h2.tray->shown);
+    }
+
+    void windowsHiddenBeforeStandbyStayHidden() {
+        Harness h;
+        Frm_Main& w = h.load();
+        w.showNormal();
+        QWidget other;
+        other.setObjectName(QStringLiteral("Other"));
+        other.show();
+        QWidget hidden;
+        hidden.setObjectName(QStringLiteral("Hidden"));
+        w.CommandVeille->click();
+        QVERIFY(!other.isVisible());
+        QVERIFY(w.sysTray()->ListeFrm.contains(QStringLiteral("Other")));
+        QVERIFY(!w.sysTray()->ListeFrm.contains(QStringLiteral("Hidden")));
+        w.sysTray()->MnuAfficher_Click();
+        QVERIFY(w.isVisible());
+        QVERIFY(other.isVisible());
+        QVERIFY(!hidden.isVisible());
+    }
+
+    void noNotificationAreaMinimisesInstead() {
+        Harness h;
+        h.trayArea = false;
+        Frm_Main& w = h.load("/Veille=True");
+        // Reachable from the taskbar, and the icon is still asked for.
+        QVERIFY(w.isVisible());
+        QVERIFY(w.isMinimized());
+        QVERIFY(w.sysTray()->ListeFrm.isEmpty());
+        QCOMPARE(h.trayAdds, 1);
+        w.sysTray()->MnuAfficher_Click();
+        QVERIFY(!w.isMinimized());
+        QVERIFY(!h.tray->shown);
+    }
+
+    void unloadingTheTrayFormInStandbyRestores() {
+        Harness h;
+        Frm_Main& w = h.load("/Veille=True");
+        w.sysTray()->Form_Unload();
+        QVERIFY(w.isVisible());
+        QVERIFY(!h.tray->shown);
+        // In the normal state it does nothing.
+        w.showMinimized();
+        w.sysTray()->Form_Unload();
+        QVERIFY(w.isMinimized());
+    }
+
+    void endingRemovesTheIcon() {
+        Harness h;
+        Frm_Main& w = h.load("/Veille=True");
+        int ended = -1;
+        w.endProcess = [&](int code) { ended = code; };
+        QVERIFY(h.tray->shown);
+        w.EndTolvane(0);
+        QCOMPARE(ended, 0);
+        QVERIFY(!h.tray->shown);
     }
 
     void timersHaveTheirIntervals() {
