@@ -4,14 +4,31 @@
 #include <QLocale>
 #include <QTranslator>
 
+#include <cstdio>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 #include "supervisor/core/QtSettingsStore.h"
 #include "supervisor/core/Startup.h"
+#include "supervisor/core/VersionStamp.h"
 #include "supervisor/ui/Frm_Main.h"
 
 int main(int argc, char** argv) {
+    {
+        // Asked from a terminal: answer without a window (and without a
+        // display at all).
+        const std::vector<std::string> arguments(argv + 1, argv + argc);
+        const auto request = tolvane::infoRequest(arguments);
+        if (request != tolvane::InfoRequest::None) {
+            auto platform = tolvane::platform::createSystemPlatform();
+            const std::string version = tolvane::VersionText(platform->ownVersion());
+            std::fputs(request == tolvane::InfoRequest::Help ? tolvane::usageText(version).c_str()
+                                                              : (version + "\n").c_str(),
+                       stdout);
+            return 0;
+        }
+    }
     QApplication app(argc, argv);
     // The message boxes' standard buttons in the operator's language.
     QTranslator qtTranslator;

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tolvane {
 
@@ -34,4 +35,15 @@ namespace tolvane {
 // folder and without the system's executable suffix ("Tolvane" for
 // "C:\Vantorix\Tolvane.exe" and for "/opt/vantorix/Tolvane").
 std::string applicationName(std::string_view executablePath, std::string_view suffix);
+}  // namespace tolvane
+
+namespace tolvane {
+// "--help" or "--version" as the whole command line ask Tolvane to print and
+// exit without opening its window; every other command line is Tolvane's
+// own (unknown text ignored).
+enum class InfoRequest { None, Help, Version };
+InfoRequest infoRequest(const std::vector<std::string>& arguments);
+
+// What "--help" prints.
+std::string usageText(std::string_view versionText);
 }  // namespace tolvane
