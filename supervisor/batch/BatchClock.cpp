@@ -31,8 +31,11 @@ PageTickAction batchPageTick(BatchPageClock& page, local_seconds now) {
 RestartAction dailyRestartTick(local_seconds& instant, local_seconds now, bool restarterExists) {
     if (!(now > instant)) return RestartAction::None;
     // The instant moves on whether or not Krandel is there, so a missing
-    // Krandel is tried again tomorrow, not at every tick.
+    // Krandel is tried again tomorrow, not at every tick. After a clock jump
+    // or a sleep of several days it moves to the first instant still ahead,
+    // so one restart is attempted, not one per missed day.
     instant += days{1};
+    if (!(now < instant)) instant += days{(now - instant) / days{1} + 1};
     return restarterExists ? RestartAction::StartRestarter : RestartAction::NoRestarter;
 }
 

@@ -163,10 +163,11 @@ void ToolSupervision::TimerMemoire_Timer() {
     for (const auto& process : m_platform.listProcesses()) {
         const auto tool = toolForImageName(process.imageName, platform::executableSuffix());
         if (!tool) continue;
-        // A process that cannot be read leaves the box as this pass found it:
-        // it never shows another process's figure.
-        if (const auto bytes = m_platform.workingSetBytes(process.pid))
-            figures[static_cast<std::size_t>(*tool)] = std::to_string(megabytesHalfEven(*bytes));
+        // The later process of a tool decides its box. One that cannot be
+        // read empties it: the box never shows the figure of a process that
+        // is not the one it stands for.
+        const auto bytes = m_platform.workingSetBytes(process.pid);
+        figures[static_cast<std::size_t>(*tool)] = bytes ? std::to_string(megabytesHalfEven(*bytes)) : std::string();
     }
     for (int i = 0; i < ToolCount; ++i) m_view.setMemoryText(i, figures[static_cast<std::size_t>(i)]);
     m_view.setOwnMemoryText(std::to_string(MemoryUsage()));

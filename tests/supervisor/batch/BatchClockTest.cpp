@@ -140,6 +140,18 @@ TEST(DailyRestartTick, WithoutKrandelNothingMoreHappensUntilTomorrow) {
     EXPECT_EQ(dailyRestartTick(instant, at(2025, 6, 11, 4, 7, 30), false), RestartAction::NoRestarter);
 }
 
+TEST(DailyRestartTick, AfterSeveralMissedDaysOneAttemptThenTheNextDay) {
+    // The machine slept from Monday to Thursday afternoon.
+    local_seconds instant = at(2025, 6, 10, 4, 7);
+    EXPECT_EQ(dailyRestartTick(instant, at(2025, 6, 13, 15, 0), true), RestartAction::StartRestarter);
+    EXPECT_EQ(instant, at(2025, 6, 14, 4, 7));
+    EXPECT_EQ(dailyRestartTick(instant, at(2025, 6, 13, 15, 0, 30), true), RestartAction::None);
+    // Exactly on a missed instant: that one is past too only a second later.
+    instant = at(2025, 6, 10, 4, 7);
+    EXPECT_EQ(dailyRestartTick(instant, at(2025, 6, 12, 4, 7), true), RestartAction::StartRestarter);
+    EXPECT_EQ(instant, at(2025, 6, 13, 4, 7));
+}
+
 TEST(DailyRestartTick, StartBetweenFourAndTheRestartWaitsForTomorrow) {
     local_seconds instant = initialRestartInstant(at(2025, 6, 10, 4, 3));
     for (local_seconds t = at(2025, 6, 10, 4, 3, 30); t <= at(2025, 6, 11, 4, 7); t += seconds{30})
