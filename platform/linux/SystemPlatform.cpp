@@ -1,4 +1,6 @@
-// Linux (X11) backend.
+// Linux (X11) backend: the Platform interface over /proc, fork/exec and xcb.
+// Processes live in LinuxProcesses.cpp, windows in X11Windows.cpp; clock,
+// files and version are small enough to stay here.
 #include "platform/platform.h"
 
 #include <sys/stat.h>
@@ -8,6 +10,7 @@
 #include <climits>
 #include <ctime>
 
+#include "platform/linux/LinuxBackend.h"
 #include "tolvane_version.h"
 
 namespace tolvane::platform {
@@ -20,15 +23,28 @@ namespace {
 
 class LinuxPlatform final : public Platform {
 public:
-    bool startProgram(const std::string&, const std::string&, ShowState) override { return false; }
-    void killProcessesNamed(const std::string&) override {}
-    std::vector<ProcessInfo> listProcesses() override { return {}; }
-    std::optional<std::uint64_t> workingSetBytes(std::uint32_t) override { return std::nullopt; }
+    bool startProgram(const std::string& applicationPath, const std::string& arguments,
+                      ShowState show) override {
+        return linuxbackend::startProgram(applicationPath, arguments, show);
+    }
+    void killProcessesNamed(const std::string& baseName) override {
+        linuxbackend::killProcessesNamed(baseName);
+    }
+    std::vector<ProcessInfo> listProcesses() override { return linuxbackend::listProcesses(); }
+    std::optional<std::uint64_t> workingSetBytes(std::uint32_t pid) override {
+        return linuxbackend::workingSetBytes(pid);
+    }
     std::uint32_t ownProcessId() override { return static_cast<std::uint32_t>(::getpid()); }
 
-    bool topLevelWindowExists(const std::string&) override { return false; }
+    bool topLevelWindowExists(const std::string& title) override {
+        try {
+            return m_windows.windowsExist({title}).front();
+        } catch (...) {
+            return false;  // no memory for a one-title list: nothing escapes
+        }
+    }
     std::vector<bool> topLevelWindowsExist(const std::vector<std::string>& titles) override {
-        return std::vector<bool>(titles.size(), false);
+        return m_windows.windowsExist(titles);
     }
 
     std::uint32_t rawTickCount() override {
@@ -67,6 +83,9 @@ public:
         return VersionInfo{TOLVANE_VERSION_MAJOR, TOLVANE_VERSION_MINOR, TOLVANE_VERSION_REVISION,
                            TOLVANE_FILE_DESCRIPTION};
     }
+
+private:
+    linuxbackend::X11WindowFinder m_windows;
 };
 
 }  // namespace

@@ -1,0 +1,54 @@
+#pragma once
+// The pieces of the Linux backend, one .cpp each: processes (/proc, fork and
+// exec) and windows (X11 through xcb). SystemPlatform.cpp puts them behind the
+// Platform interface. No OS header here: the xcb connection stays inside
+// X11Windows.cpp.
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace tolvane::platform::linuxbackend {
+
+// Processes (LinuxProcesses.cpp) ---------------------------------------------
+
+// Name of the environment variable through which a started program learns the
+// show state it was asked for ("hidden", "normal" or "minimised"). X11 has no
+// equivalent of the show state Windows hands to a new process, so our own
+// programs (the stand-in) read it to start unmapped or iconic.
+inline constexpr const char* kShowStateVariable = "TOLVANE_SHOW_STATE";
+
+bool startProgram(const std::string& applicationPath, const std::string& arguments, ShowState show);
+void killProcessesNamed(const std::string& imageName);
+std::vector<ProcessInfo> listProcesses();
+std::optional<std::uint64_t> workingSetBytes(std::uint32_t pid);
+
+// Windows (X11Windows.cpp) ----------------------------------------------------
+
+// Answers "which of these titles does a top-level window carry" over one X
+// connection that is opened on first use and kept; a broken connection (the
+// server went away) is dropped and opened anew at the next question.
+class X11WindowFinder {
+public:
+    X11WindowFinder();
+    ~X11WindowFinder();
+    X11WindowFinder(const X11WindowFinder&) = delete;
+    X11WindowFinder& operator=(const X11WindowFinder&) = delete;
+
+    std::vector<bool> windowsExist(const std::vector<std::string>& titles);
+
+private:
+    struct Connection;
+    struct PendingConnect;
+    bool connect();
+    std::mutex m_mutex;
+    std::unique_ptr<Connection> m_connection;
+    std::shared_ptr<PendingConnect> m_pending;  // a connection still being opened
+};
+
+}  // namespace tolvane::platform::linuxbackend

@@ -1,0 +1,40 @@
+#pragma once
+// What one copy of the stand-in is asked to do beyond its normal life (open a
+// window titled with its own name, wait to be killed). The switches come from
+// a sidecar file "<executable name>.standin" beside the executable, read once
+// at start, because thirty copies share one folder and each may need its own
+// behaviour. One "key=value" per line; blank lines and lines starting with
+// '#' are ignored, as are unknown keys:
+//   title=Other          window title instead of the executable name
+//   nowindow=1           no X connection and no window at all
+//   exit_after_ms=100    exit normally (status 0) after that long
+//   crash_after_ms=100   die of SIGSEGV after that long
+//   hold_mb=50           allocate and touch that many MiB
+//   ignore_sigterm=1     SIGTERM does nothing (only SIGKILL ends it)
+//
+// Pure code, no OS header.
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tolvane::standin {
+
+struct StandinOptions {
+    std::optional<std::string> title;
+    bool noWindow = false;
+    std::optional<long> exitAfterMs;
+    std::optional<long> crashAfterMs;
+    long holdMb = 0;
+    bool ignoreSigterm = false;
+};
+
+StandinOptions parseStandinOptions(std::string_view text);
+
+// Does the argument list ask for standby: "/Veille=True" anywhere in the
+// arguments joined by blanks, in any case, as the suite's programs and
+// Tolvane itself read it.
+bool asksForStandby(const std::vector<std::string>& arguments);
+
+}  // namespace tolvane::standin
