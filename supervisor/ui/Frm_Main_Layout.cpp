@@ -109,8 +109,16 @@ void Frm_Main::buildToolPages() {
         const int top = RowTop + RowPitch * tool.row;
         const auto at = static_cast<std::size_t>(i);
 
-        Label[at] = page->place(new QLabel(QString::fromUtf8(tool.caption.data(), static_cast<qsizetype>(tool.caption.size()))),
-                                60, top + BoxDrop, -1, BoxHeight);
+        auto* caption = new QLabel(QString::fromUtf8(tool.caption.data(), static_cast<qsizetype>(tool.caption.size())));
+        caption->setFont(font());
+        if (caption->sizeHint().width() > (1380 - 60) / 15 - 2) {
+            // A long caption ("Broadcaster backup") keeps clear of the Kill
+            // button in the narrow face of the same font.
+            QFont narrow = font();
+            narrow.setFamilies({QStringLiteral("Arial Narrow"), QStringLiteral("Liberation Sans Narrow")});
+            caption->setFont(narrow);
+        }
+        Label[at] = page->place(caption, 60, top + BoxDrop, -1, BoxHeight);
         CommandKillProcess[at] = page->place(new QPushButton(QStringLiteral("Kill")), 1380, top, 555, ButtonHeight);
         CommandKillProcess[at]->setToolTip(tr8("Tuer la tâche"));
         CheckLaunchWindows[at] = page->place(makeBox("Lancer"), 2040, top + BoxDrop, 810, BoxHeight);
