@@ -100,4 +100,11 @@ char pathSeparator();
 // rather than in an INI file.
 bool settingsInSystemStore();
 
+// A descriptor that becomes readable once the system has asked the process
+// to end (SIGTERM, SIGINT or SIGHUP on Linux), so the program can end through
+// its own path (removing its notification-area icon) from its event loop; -1
+// where the system has no such request (Windows ends a GUI program through
+// the session instead). The first call installs the handlers.
+int terminationRequests();
+
 }  // namespace tolvane::platform

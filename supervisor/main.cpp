@@ -2,9 +2,11 @@
 #include <QApplication>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QSocketNotifier>
 #include <QTranslator>
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -51,6 +53,15 @@ int main(int argc, char** argv) {
     }
 
     tolvane::Frm_Main window(*platform, settings);
+
+    // Asked to end by the system: end the way Tolvane always ends, so the
+    // notification-area icon goes too. The tools keep running.
+    std::unique_ptr<QSocketNotifier> terminationNotifier;
+    if (const int fd = tolvane::platform::terminationRequests(); fd >= 0) {
+        terminationNotifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+        QObject::connect(terminationNotifier.get(), &QSocketNotifier::activated, [&window] { window.EndTolvane(0); });
+    }
+
     window.Form_Initialize();
     window.Form_Load(commandLine);
     return app.exec();

@@ -1,0 +1,192 @@
+#include "e2e/Station.h"
+
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <stdexcept>
+
+#include <gtest/gtest.h>
+
+#include <QSettings>
+
+namespace tolvane::e2e {
+
+namespace {
+
+// The e2e binaries reap the orphans of what they start: the tools Tolvane
+// starts are re-parented away from it, and init does not reap everywhere.
+struct ReaperEnvironment : ::testing::Environment {
+    void SetUp() override { testsupport::adoptOrphans(); }
+};
+[[maybe_unused]] auto* const g_reaper = ::testing::AddGlobalTestEnvironment(new ReaperEnvironment);
+
+std::string fakeTimeLibrary() {
+    for (const char* path : {"/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1",
+                             "/usr/lib/aarch64-linux-gnu/faketime/libfaketime.so.1",
+                             "/usr/lib/faketime/libfaketime.so.1"})
+        if (::access(path, R_OK) == 0) return path;
+    throw std::runtime_error("libfaketime is not installed");
+}
+
+std::string lower(std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return s;
+}
+
+void copyExecutable(const std::string& from, const std::string& to) {
+    std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing);
+    ::chmod(to.c_str(), 0755);
+}
+
+}  // namespace
+
+const std::vector<std::string>& toolNames() {
+    static const std::vector<std::string> names{
+        "VX8_Library", "VX8_Production", "VX8_Tools_Scheduler", "VX8_Tools_Planner", "VX8_Broadcasters",
+        "VX8_Player", "VX8_Tools_Data", "VX8_Tools_Live", "VX8_Tools_FTP", "VX8_Tools_Pool", "VX8_Cartwall",
+        "VX8_Board", "VX8_Player_A", "VX8_Player_B", "VX8_Player_C", "VX8_Player_D", "VX8_Player_E",
+        "VX8_Player_F", "VX8_Player_G", "VX8_Player_H", "VX8_Broadcaster_Backup", "VX8_Tools_Tagging",
+        "VX8_Tools_Relay", "VX8_Tools_Podcast", "VX8_Tools_Convert", "VX8_Tools_Recorder",
+        "VX8_Tools_Processor", "VX8_Tools_Voice_Server", "VX8_Tools_Synchro", "VX8_Tools_Speech"};
+    return names;
+}
+
+Station::Station(StationOptions options)
+    : m_options(options),
+      m_x(std::make_unique<testsupport::XServer>(options.windowManager)),
+      m_tools(options.folderLeaf),
+      m_config() {
+    m_x->makeCurrent();
+    m_probe = std::make_unique<testsupport::XProbe>(m_x->display());
+    if (options.withTolvaneBinary) copyExecutable(TOLVANE_BINARY, m_tools.file("Tolvane"));
+    if (options.withKrandel) copyExecutable(KRANDEL_BINARY, m_tools.file("Krandel"));
+    testsupport::makeCopies(STANDIN_BINARY, m_tools.path(), toolNames());
+    m_platform = platform::createSystemPlatform();
+}
+
+Station::~Station() {
+    // Everything this station started runs from its folder: Tolvane,
+    // Krandel, the tools.
+    testsupport::stopProgramsRunningFrom(m_tools.path());
+    stopTray();
+    m_platform.reset();
+    m_probe.reset();
+    m_x.reset();
+    testsupport::reapExitedChildren();
+}
+
+void Station::set(const std::string& section, const std::string& key, const std::string& value) {
+    m_settings[section][key] = value;
+}
+
+void Station::setTool(int tool, const std::string& section, const std::string& value) {
+    set(section, "Idx_" + std::to_string(tool), value);
+}
+
+void Station::standinOptions(const std::string& baseName, const std::string& text) {
+    testsupport::writeFile(m_tools.file(baseName + ".standin"), text);
+}
+
+std::string Station::settingsFile() const { return m_config.path() + "/Vantorix/Tolvane.ini"; }
+
+void Station::writeSettings() const {
+    // Written the way Tolvane itself writes it, so quotes, commas and
+    // leading blanks mean what they say.
+    std::filesystem::create_directories(m_config.path() + "/Vantorix");
+    QSettings ini(QString::fromStdString(settingsFile()), QSettings::IniFormat);
+    for (const auto& [section, keys] : m_settings)
+        for (const auto& [key, value] : keys)
+            ini.setValue(QString::fromStdString(section + "/" + key), QString::fromStdString(value));
+    ini.sync();
+}
+
+pid_t Station::startProgram(const std::string& name, const std::vector<std::string>& arguments,
+                            const std::optional<std::string>& fakeTime) {
+    const std::string path = m_tools.file(name);
+    std::vector<std::string> argv{path};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    ::setenv("XDG_CONFIG_HOME", m_config.path().c_str(), 1);
+    ::setenv("DISPLAY", m_x->display().c_str(), 1);
+    if (fakeTime) {
+        ::setenv("LD_PRELOAD", fakeTimeLibrary().c_str(), 1);
+        ::setenv("FAKETIME", fakeTime->c_str(), 1);
+        ::setenv("FAKETIME_DONT_FAKE_MONOTONIC", "1", 1);
+    }
+    const pid_t pid = testsupport::spawnChild(path, argv);
+    ::unsetenv("LD_PRELOAD");
+    ::unsetenv("FAKETIME");
+    ::unsetenv("FAKETIME_DONT_FAKE_MONOTONIC");
+    return pid;
+}
+
+pid_t Station::startTolvane(const std::vector<std::string>& arguments, const std::optional<std::string>& fakeTime) {
+    writeSettings();
+    return startProgram("Tolvane", arguments, fakeTime);
+}
+
+std::vector<StandinLogLine> Station::log() const { return standin::readLogFile(m_tools.file("standin.log")); }
+
+std::vector<StandinLogLine> Station::startsOf(const std::string& baseName) const {
+    std::vector<StandinLogLine> lines;
+    for (auto& line : log())
+        if (line.executableName == baseName) lines.push_back(line);
+    return lines;
+}
+
+bool Station::waitForStarts(const std::string& baseName, std::size_t count, std::chrono::milliseconds timeout) const {
+    return testsupport::waitUntil([&] { return startsOf(baseName).size() >= count; }, timeout);
+}
+
+std::vector<pid_t> Station::running(const std::string& baseName) const {
+    std::vector<pid_t> pids;
+    for (const pid_t pid : testsupport::processesRunningFrom(m_tools.path())) {
+        const auto exe = testsupport::executablePath(pid);
+        const auto state = testsupport::processState(pid);
+        if (!exe || !state || state->state == 'Z') continue;
+        if (std::filesystem::path(*exe).filename() == baseName) pids.push_back(pid);
+    }
+    return pids;
+}
+
+bool Station::windowExists(const std::string& title) { return m_platform->topLevelWindowExists(title); }
+
+pid_t Station::startTray() {
+    m_tray = testsupport::spawnChild("/usr/bin/trayer", {"trayer", "--edge", "top", "--align", "left",
+                                                         "--widthtype", "request", "--height", "32"});
+    return m_tray;
+}
+
+void Station::stopTray() {
+    if (m_tray <= 0) return;
+    ::kill(m_tray, SIGKILL);
+    testsupport::waitForExit(m_tray, 5s);
+    m_tray = -1;
+}
+
+std::size_t Station::trayIcons() {
+    // trayer's top-level window is titled "panel"; an embedded icon is a
+    // window of Tolvane's somewhere below it.
+    std::size_t icons = 0;
+    std::function<void(std::uint32_t, int, bool)> walk = [&](std::uint32_t w, int depth, bool inPanel) {
+        const auto name = m_probe->property(w, "WM_NAME");
+        const bool panel = inPanel || (name && *name == "panel");
+        if (panel && !inPanel) inPanel = true;
+        if (inPanel) {
+            const auto cls = m_probe->property(w, "WM_CLASS");
+            if (cls && lower(*cls).find("tolvane") != std::string::npos) ++icons;
+        }
+        if (depth >= 6) return;
+        for (const auto child : m_probe->children(w)) walk(child, depth + 1, panel);
+    };
+    walk(m_probe->root(), 0, false);
+    return icons;
+}
+
+}  // namespace tolvane::e2e
