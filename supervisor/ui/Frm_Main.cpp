@@ -309,7 +309,9 @@ std::string Frm_Main::argumentsText(int tool) { return text(TexteArguments.at(st
 int Frm_Main::periodIndex(int tool) { return listIndex(ComboFrequenceVerification.at(static_cast<std::size_t>(tool))); }
 
 void Frm_Main::setNextCheckText(int tool, const std::string& t) {
-    LabelNextCheck.at(static_cast<std::size_t>(tool))->setText(qtext(t));
+    QLabel* label = LabelNextCheck.at(static_cast<std::size_t>(tool));
+    const QString value = qtext(t);
+    if (label->text() != value) label->setText(value);
 }
 
 void Frm_Main::setVerificationControlsVisible(int tool, bool visible) {
@@ -325,8 +327,16 @@ void Frm_Main::setMemoryText(int tool, const std::string& t) {
     if (box->text() != value) box->setText(value);
 }
 
-void Frm_Main::setOwnMemoryText(const std::string& t) { LabelAffichageMemory->setText(qtext(t)); }
-void Frm_Main::setClockText(const std::string& t) { LabelTiming->setText(qtext(t)); }
+void Frm_Main::setOwnMemoryText(const std::string& t) {
+    const QString value = qtext(t);
+    if (LabelAffichageMemory->text() != value) LabelAffichageMemory->setText(value);
+}
+void Frm_Main::setClockText(const std::string& t) {
+    // Four ticks a second, one new text: the label is only touched when the
+    // second changes, so an idle Tolvane stays idle.
+    const QString value = qtext(t);
+    if (LabelTiming->text() != value) LabelTiming->setText(value);
+}
 
 // BatchPagesView -----------------------------------------------------------------
 
