@@ -157,8 +157,12 @@ void Frm_Main::loadBox(QCheckBox* box, std::string_view section, std::string_vie
 
 void Frm_Main::loadList(QComboBox* list, std::string_view section, std::string_view key, std::string_view defaultValue) {
     const auto value = readInteger16(m_settings.GetSetting(section, key, defaultValue));
-    // -1 clears the selection; an index beyond the list is skipped.
-    if (value && *value >= -1 && *value < list->count()) list->setCurrentIndex(*value);
+    // -1 clears the selection; an index beyond the list is skipped. Only a
+    // different value is applied: the list announces even a "change" from no
+    // selection to no selection, and its reaction would store "-1" over the
+    // text it was read from.
+    if (value && *value >= -1 && *value < list->count() && *value != list->currentIndex())
+        list->setCurrentIndex(*value);
 }
 
 void Frm_Main::loadText(QLineEdit* field, std::string_view section, std::string_view key, std::string_view defaultValue) {
