@@ -7,7 +7,9 @@ work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 (cd "$build" && cpack -G DEB -B "$work/out" >/dev/null)
 deb=$(ls "$work"/out/*.deb)
-dpkg-deb --info "$deb" | grep -q 'Package: tolvane'
+# Read whole before matching: grep -q leaving early would break the pipe.
+info=$(dpkg-deb --info "$deb")
+[[ "$info" == *"Package: tolvane"* ]] || { echo "not the tolvane package" >&2; exit 1; }
 dpkg-deb -x "$deb" "$work/root"
 for f in opt/vantorix/Tolvane opt/vantorix/Krandel usr/share/applications/tolvane.desktop \
          usr/share/icons/hicolor/64x64/apps/tolvane.png; do
