@@ -12,9 +12,16 @@ bool equalsNoCase(const std::string& a, const std::string& b) {
                       std::tolower(static_cast<unsigned char>(y));
            });
 }
+// The file name without the system's executable suffix: the title a started
+// tool gives its window.
 std::string baseNameOf(const std::string& path) {
     const auto slash = path.find_last_of("/\\");
-    return slash == std::string::npos ? path : path.substr(slash + 1);
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const std::string suffix = executableSuffix();
+    if (!suffix.empty() && name.size() > suffix.size() &&
+        equalsNoCase(name.substr(name.size() - suffix.size()), suffix))
+        name.resize(name.size() - suffix.size());
+    return name;
 }
 }  // namespace
 
@@ -31,7 +38,9 @@ void FakePlatform::killProcessesNamed(const std::string& baseName) {
     for (auto it = windows.begin(); it != windows.end();) {
         it = equalsNoCase(*it, baseName) ? windows.erase(it) : std::next(it);
     }
-    std::erase_if(processes, [&](const ProcessInfo& p) { return equalsNoCase(p.imageName, baseName); });
+    // Image names carry the system's suffix ("VX8_Player.exe" on Windows).
+    const std::string imageName = baseName + executableSuffix();
+    std::erase_if(processes, [&](const ProcessInfo& p) { return equalsNoCase(p.imageName, imageName); });
 }
 
 std::optional<std::uint64_t> FakePlatform::workingSetBytes(std::uint32_t id) {

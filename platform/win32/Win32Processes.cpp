@@ -1,0 +1,183 @@
+// Starting, listing, measuring and killing processes on Windows.
+//
+// A tool is started with its application path given to CreateProcessW
+// explicitly. Given only a command line, CreateProcessW guesses where an
+// unquoted path ends and tries "C:\Program.exe" before
+// "C:\Program Files\Vantorix\VX8_Player.exe"; with the path explicit, no
+// guess is ever made, and the quoted path at the head of the command line
+// only becomes the program's argv[0].
+#include <windows.h>
+// After windows.h, which they need.
+#include <psapi.h>
+#include <tlhelp32.h>
+
+#include <algorithm>
+
+#include "platform/WindowsCommandLine.h"
+#include "platform/win32/Win32Backend.h"
+
+namespace tolvane::platform::win32backend {
+
+namespace {
+
+WORD showCommand(ShowState show) {
+    switch (show) {
+        case ShowState::Hidden: return SW_HIDE;
+        case ShowState::Normal: return SW_SHOWNORMAL;
+        case ShowState::Minimised: return SW_SHOWMINIMIZED;
+    }
+    return SW_SHOWNORMAL;
+}
+
+// Owns a kernel handle for the length of one call.
+class Handle {
+public:
+    explicit Handle(HANDLE h) : m_h(h) {}
+    ~Handle() {
+        if (valid()) ::CloseHandle(m_h);
+    }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    bool valid() const { return m_h != nullptr && m_h != INVALID_HANDLE_VALUE; }
+    HANDLE get() const { return m_h; }
+
+private:
+    HANDLE m_h;
+};
+
+bool sameFileName(std::wstring_view a, std::wstring_view b) {
+    // The file system's own case rule (ordinal, upper-cased), not the user's
+    // locale: "i" and "I" match whatever the station's language is.
+    return ::CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()),
+                                  TRUE) == CSTR_EQUAL;
+}
+
+std::wstring systemProgram(const wchar_t* fileName) {
+    // Started from the system folder by full path: a "taskkill.exe" lying in
+    // Tolvane's folder or in the current folder, both of which CreateProcessW
+    // searches first, is never run in its place.
+    wchar_t folder[MAX_PATH];
+    const UINT n = ::GetSystemDirectoryW(folder, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return {};
+    std::wstring path(folder, n);
+    if (path.back() != L'\\') path.push_back(L'\\');
+    return path + fileName;
+}
+
+std::wstring ownImageName() {
+    const std::string own = fileNamePart(ownExecutablePath());
+    return toWide(own).value_or(std::wstring());
+}
+
+// One plain file name, nothing more: '*' and '?' are taskkill's wildcards, a
+// quote would end the name on its command line, and the others cannot appear
+// in a file name at all.
+bool isPlainFileName(const std::string& name) {
+    return !name.empty() && name.find_first_of("\\/:*?\"<>|") == std::string::npos &&
+           std::none_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; });
+}
+
+void runTaskkill(const std::wstring& taskkill, const std::string& switches) {
+    // Hidden and without a console window of its own; not waited for.
+    startProcess(toUtf8(taskkill), "taskkill.exe " + switches, ShowState::Hidden, CREATE_NO_WINDOW);
+}
+
+}  // namespace
+
+bool startProcess(const std::string& applicationPath, const std::string& commandLine, ShowState show,
+                  std::uint32_t creationFlags) {
+    if (applicationPath.empty()) return false;
+    const auto application = toWide(applicationPath);
+    const auto command = toWide(commandLine);
+    if (!application || !command) return false;
+    // Windows refuses a longer one; wine, where the tests run, takes it.
+    // Refuse it here, so that the answer is the same everywhere.
+    if (command->size() + 1 > kCommandLineLimit) return false;
+
+    // CreateProcessW may write into the command line: hand it a copy it owns.
+    std::vector<wchar_t> buffer(command->begin(), command->end());
+    buffer.push_back(L'\0');
+
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = showCommand(show);
+    PROCESS_INFORMATION started{};
+    if (!::CreateProcessW(application->c_str(), buffer.data(), nullptr, nullptr, FALSE, creationFlags, nullptr,
+                          nullptr, &startup, &started))
+        return false;
+    // Tolvane never waits for nor owns what it starts.
+    ::CloseHandle(started.hThread);
+    ::CloseHandle(started.hProcess);
+    return true;
+}
+
+bool startProgram(const std::string& applicationPath, const std::string& arguments, ShowState show) {
+    return startProcess(applicationPath, buildCommandLine(applicationPath, arguments), show, 0);
+}
+
+void killProcessesNamed(const std::string& baseName) {
+    if (!isPlainFileName(baseName)) return;
+    const std::string imageName = baseName + executableSuffix();
+    const auto wideImage = toWide(imageName);
+    const std::wstring taskkill = systemProgram(L"taskkill.exe");
+    if (!wideImage || taskkill.empty()) return;
+
+    if (!sameFileName(*wideImage, ownImageName())) {
+        runTaskkill(taskkill, "/f /im " + quoteWindowsArgument(imageName));
+        return;
+    }
+
+    // A tool named like ourselves: "/im" would end us too. Name the others by
+    // process id instead. (taskkill's "/fi PID ne" filter would do it too,
+    // but not every taskkill knows filters: wine's, where the tests run,
+    // does not.)
+    const DWORD self = ::GetCurrentProcessId();
+    std::string switches;
+    std::size_t count = 0;
+    for (const ProcessInfo& p : listProcesses()) {
+        if (p.pid == self) continue;
+        const auto name = toWide(p.imageName);
+        if (!name || !sameFileName(*name, *wideImage)) continue;
+        switches += " /pid " + std::to_string(p.pid);
+        // Keep each command line far below the system's limit.
+        if (++count == 500) {
+            runTaskkill(taskkill, "/f" + switches);
+            switches.clear();
+            count = 0;
+        }
+    }
+    if (count > 0) runTaskkill(taskkill, "/f" + switches);
+}
+
+std::vector<ProcessInfo> listProcesses() {
+    std::vector<ProcessInfo> processes;
+    Handle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot.valid()) return processes;
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more;
+         more = ::Process32NextW(snapshot.get(), &entry)) {
+        // A file name is at most 255 characters, so the entry's 260 always
+        // hold it whole.
+        const std::size_t length = ::wcsnlen(entry.szExeFile, MAX_PATH);
+        processes.push_back({entry.th32ProcessID, toUtf8(std::wstring_view(entry.szExeFile, length))});
+        entry.dwSize = sizeof entry;
+    }
+    return processes;
+}
+
+std::optional<std::uint64_t> workingSetBytes(std::uint32_t pid) {
+    Handle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_VM_READ, FALSE, pid));
+    if (!process.valid()) return std::nullopt;
+    // A process that has ended can still be opened while anyone holds a
+    // handle to it, and then reads as an empty working set: it is gone.
+    DWORD exitCode = 0;
+    if (!::GetExitCodeProcess(process.get(), &exitCode) || exitCode != STILL_ACTIVE) return std::nullopt;
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    if (!::GetProcessMemoryInfo(process.get(), &counters, sizeof counters)) return std::nullopt;
+    return static_cast<std::uint64_t>(counters.WorkingSetSize);
+}
+
+}  // namespace tolvane::platform::win32backend
