@@ -85,8 +85,23 @@ void Desktop::clickClient(const std::string& window, int x, int y, int button) {
     // The client area's corner from xwininfo: xdotool's own window-relative
     // moves count a reparenting window manager's frame twice.
     const auto [ax, ay] = clientCorner(window);
-    run("xdotool mousemove --sync " + std::to_string(ax + x) + " " + std::to_string(ay + y));
+    // "mousemove --sync" waits for a motion that never comes when the
+    // pointer is already there (seconds, on a second click at one spot).
+    if (pointer() != std::pair{ax + x, ay + y})
+        run("xdotool mousemove --sync " + std::to_string(ax + x) + " " + std::to_string(ay + y));
     run("xdotool click " + std::to_string(button));
+}
+
+std::pair<int, int> Desktop::pointer() {
+    // "x:12 y:34 screen:0 window:5678"
+    int px = -1, py = -1;
+    std::istringstream fields(run("xdotool getmouselocation"));
+    std::string field;
+    while (fields >> field) {
+        if (field.rfind("x:", 0) == 0) px = std::stoi(field.substr(2));
+        if (field.rfind("y:", 0) == 0) py = std::stoi(field.substr(2));
+    }
+    return {px, py};
 }
 
 bool Desktop::viewable(const std::string& window) {

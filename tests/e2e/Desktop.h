@@ -28,6 +28,9 @@ public:
     // Runs an X command on this display; its standard output.
     std::string run(const std::string& command);
 
+    // Where the pointer is, on the root window.
+    std::pair<int, int> pointer();
+
 private:
     std::pair<int, int> clientCorner(const std::string& window);
 

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -15,6 +16,8 @@
 #include <gtest/gtest.h>
 
 #include <QSettings>
+
+#include <xcb/xcb.h>
 
 namespace tolvane::e2e {
 
@@ -65,7 +68,10 @@ Station::Station(StationOptions options)
       m_config() {
     m_x->makeCurrent();
     m_probe = std::make_unique<testsupport::XProbe>(m_x->display());
-    if (options.withTolvaneBinary) copyExecutable(TOLVANE_BINARY, m_tools.file("Tolvane"));
+    if (options.withTolvaneBinary)
+        copyExecutable(TOLVANE_BINARY, m_tools.file("Tolvane"));
+    else if (options.tolvaneStandin)
+        testsupport::makeCopies(STANDIN_BINARY, m_tools.path(), {"Tolvane"});
     if (options.withKrandel) copyExecutable(KRANDEL_BINARY, m_tools.file("Krandel"));
     testsupport::makeCopies(STANDIN_BINARY, m_tools.path(), toolNames());
     m_platform = platform::createSystemPlatform();
@@ -170,17 +176,38 @@ void Station::stopTray() {
     m_tray = -1;
 }
 
-std::size_t Station::trayIcons() {
+bool Station::trayAreaAvailable() {
+    // What Qt itself looks at before it docks an icon: an owner of the
+    // _NET_SYSTEM_TRAY_S0 selection.
+    xcb_connection_t* c = xcb_connect(m_x->display().c_str(), nullptr);
+    bool owned = false;
+    if (!xcb_connection_has_error(c)) {
+        static const char name[] = "_NET_SYSTEM_TRAY_S0";
+        auto* a = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, sizeof name - 1, name), nullptr);
+        if (a) {
+            auto* o = xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, a->atom), nullptr);
+            owned = o && o->owner != XCB_NONE;
+            std::free(o);
+        }
+        std::free(a);
+    }
+    xcb_disconnect(c);
+    return owned;
+}
+
+std::size_t Station::trayIcons() { return trayIconWindows().size(); }
+
+std::vector<std::uint32_t> Station::trayIconWindows() {
     // trayer's top-level window is titled "panel"; an embedded icon is a
     // window of Tolvane's somewhere below it.
-    std::size_t icons = 0;
+    std::vector<std::uint32_t> icons;
     std::function<void(std::uint32_t, int, bool)> walk = [&](std::uint32_t w, int depth, bool inPanel) {
         const auto name = m_probe->property(w, "WM_NAME");
         const bool panel = inPanel || (name && *name == "panel");
         if (panel && !inPanel) inPanel = true;
         if (inPanel) {
             const auto cls = m_probe->property(w, "WM_CLASS");
-            if (cls && lower(*cls).find("tolvane") != std::string::npos) ++icons;
+            if (cls && lower(*cls).find("tolvane") != std::string::npos) icons.push_back(w);
         }
         if (depth >= 6) return;
         for (const auto child : m_probe->children(w)) walk(child, depth + 1, panel);

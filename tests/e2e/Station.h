@@ -29,6 +29,9 @@ struct StationOptions {
     bool windowManager = true;
     bool withKrandel = false;
     bool withTolvaneBinary = true;
+    // Without the real Tolvane: a stand-in copy named "Tolvane" in its
+    // place, which logs how Krandel started it.
+    bool tolvaneStandin = false;
     std::string folderLeaf = "Vantorix Été";
 };
 
@@ -75,9 +78,13 @@ public:
     // Starts trayer, a real XEmbed notification area; returns its pid.
     pid_t startTray();
     void stopTray();
+    // Does the notification area accept icons (the tray selection of
+    // screen 0 has an owner)? trayer's window alone does not say so yet.
+    bool trayAreaAvailable();
     // Icons embedded in the notification area (children of trayer's windows
     // that belong to Tolvane's icon).
     std::size_t trayIcons();
+    std::vector<std::uint32_t> trayIconWindows();
 
 private:
     void writeSettings() const;

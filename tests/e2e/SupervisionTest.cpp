@@ -34,9 +34,12 @@ TEST(Supervision, LaunchSequenceStartsInDelayOrderWithTheRowsArguments) {
     s.setTool(0, "Launch", "1");
     s.setTool(0, "Tempo", "0");
     s.setTool(20, "Launch", "1");
-    s.setTool(20, "Tempo", "700");
+    // Delays far enough apart that a slow start of Tolvane (a loaded
+    // machine) cannot put two of them in one pass, where the stand-ins would
+    // race to write the log.
+    s.setTool(20, "Tempo", "1500");
     s.setTool(7, "Launch", "1");
-    s.setTool(7, "Tempo", " 1 400");
+    s.setTool(7, "Tempo", " 3 000");
     s.setTool(7, "Minimiser", "1");
     // Trimmed, split by the Windows rules, never seen by a shell.
     s.setTool(7, "Arguments", R"(  -x "a b" <in >out & ; $(id) %PATH%  )");
