@@ -245,6 +245,8 @@ TEST_F(LinuxProcesses, ExecFailuresAreReportedAsNotStarted) {
     EXPECT_FALSE(m_platform->startProgram("", "", ShowState::Minimised));
     // A bare name is a path like any other, never looked up in $PATH.
     EXPECT_FALSE(m_platform->startProgram("true", "", ShowState::Minimised));
+    // An argument text longer than the system takes is refused, not cut.
+    EXPECT_FALSE(m_platform->startProgram(kStandin, std::string(8u << 20, 'a'), ShowState::Minimised));
 
     EXPECT_FALSE(std::filesystem::exists(m_folder.file("shell_ran")));
     EXPECT_TRUE(log().empty());

@@ -30,6 +30,11 @@ TEST(StandbySwitch, AnywhereInAnyCaseButExactly) {
         EXPECT_TRUE(hasStandbySwitch(yes)) << yes;
     for (const char* no : {"", "/Base=Current", "/Veille=Fals", "/Veille = True", "Veille=True"})
         EXPECT_FALSE(hasStandbySwitch(no)) << no;
+    // Odd command lines: repeated, padded to 10 KB, a near miss, the Unix style.
+    EXPECT_TRUE(hasStandbySwitch("/VEILLE=TRUE /Veille=True /veille=true"));
+    EXPECT_TRUE(hasStandbySwitch(std::string(10240, 'x') + "/Veille=True"));
+    EXPECT_FALSE(hasStandbySwitch(std::string(10240, '/') + "Veille=Tru"));
+    EXPECT_FALSE(hasStandbySwitch("--veille"));
     // A match after an overlapping false start, and no folding outside A-Z.
     EXPECT_TRUE(containsNoCase("aaab", "AAB"));
     EXPECT_FALSE(containsNoCase("@[", "`{"));
