@@ -19,6 +19,7 @@
 #include <optional>
 #include <string>
 
+#include "e2e/Holdings.h"
 #include "e2e/Station.h"
 
 using namespace tolvane::e2e;
@@ -27,31 +28,6 @@ using namespace tolvane::testsupport;
 namespace {
 
 namespace fs = std::filesystem;
-
-// What Tolvane holds of the system: descriptors, threads, resident memory.
-struct Holdings {
-    long descriptors = -1;
-    long threads = -1;
-    long rssKb = -1;
-};
-
-long entriesIn(const std::string& dir) {
-    std::error_code ec;
-    long n = 0;
-    for (auto it = fs::directory_iterator(dir, ec); !ec && it != fs::directory_iterator(); it.increment(ec)) ++n;
-    return ec ? -1 : n;
-}
-
-Holdings holdingsOf(pid_t pid) {
-    const std::string proc = "/proc/" + std::to_string(pid);
-    Holdings h;
-    h.descriptors = entriesIn(proc + "/fd");
-    h.threads = entriesIn(proc + "/task");
-    std::ifstream status(proc + "/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.rfind("VmRSS:", 0) == 0) h.rssKb = std::stol(line.substr(6));
-    return h;
-}
 
 std::string describe(const Holdings& h) {
     return "fds=" + std::to_string(h.descriptors) + " threads=" + std::to_string(h.threads) +

@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "e2e/Holdings.h"
 #include "e2e/Station.h"
 
 using namespace tolvane::e2e;
@@ -31,41 +32,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-
-struct Holdings {
-    long descriptors = -1;
-    long threads = -1;
-    long rssKb = -1;
-    long cpuTicks = -1;  // user + system
-};
-
-long entriesIn(const std::string& dir) {
-    std::error_code ec;
-    long n = 0;
-    for (auto it = fs::directory_iterator(dir, ec); !ec && it != fs::directory_iterator(); it.increment(ec)) ++n;
-    return ec ? -1 : n;
-}
-
-Holdings holdingsOf(pid_t pid) {
-    const std::string proc = "/proc/" + std::to_string(pid);
-    Holdings h;
-    h.descriptors = entriesIn(proc + "/fd");
-    h.threads = entriesIn(proc + "/task");
-    std::ifstream status(proc + "/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.rfind("VmRSS:", 0) == 0) h.rssKb = std::stol(line.substr(6));
-    std::ifstream statFile(proc + "/stat");
-    std::string stat((std::istreambuf_iterator<char>(statFile)), std::istreambuf_iterator<char>());
-    // The fields after the command name, which may hold blanks: state is the
-    // 3rd field, utime the 14th and stime the 15th.
-    if (const auto close = stat.rfind(')'); close != std::string::npos) {
-        std::istringstream rest(stat.substr(close + 2));
-        std::vector<std::string> fields;
-        for (std::string f; rest >> f;) fields.push_back(f);
-        if (fields.size() > 12) h.cpuTicks = std::stol(fields[11]) + std::stol(fields[12]);
-    }
-    return h;
-}
 
 std::size_t zombieChildren(pid_t pid) {
     std::size_t n = 0;
