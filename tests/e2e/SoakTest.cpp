@@ -9,6 +9,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +18,7 @@
 #include <map>
 #include <optional>
 #include <random>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -33,10 +35,20 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-std::size_t zombieChildren(pid_t pid) {
-    std::size_t n = 0;
+std::set<pid_t> zombieChildren(pid_t pid) {
+    std::set<pid_t> zombies;
     for (const auto& child : childrenOf(pid))
-        if (child.state == 'Z') ++n;
+        if (child.state == 'Z') zombies.insert(child.pid);
+    return zombies;
+}
+
+// Zombies of `now` that were zombies at the previous look already. Every
+// start leaves a helper child that ends at once and that Tolvane reaps
+// straight away; on a loaded machine a look at /proc can fall between the
+// two. A child that is never reaped is still there 100 ms later.
+std::size_t lingering(const std::set<pid_t>& before, const std::set<pid_t>& now) {
+    std::size_t n = 0;
+    for (const pid_t pid : now) n += before.count(pid);
     return n;
 }
 
@@ -55,7 +67,8 @@ std::map<std::string, std::vector<pid_t>> runningByName(const std::string& folde
 int soakMinutes() {
     const char* text = std::getenv("TOLVANE_SOAK_MINUTES");
     const int minutes = text ? std::atoi(text) : 3;
-    return minutes > 0 ? minutes : 3;
+    // Past 70 real minutes the faked clock reaches the next daily restart.
+    return minutes > 0 ? std::min(minutes, 70) : 3;
 }
 
 struct Pending {
@@ -80,7 +93,10 @@ TEST(Soak, EveryKilledToolComesBackOnceAndTolvaneStaysFlat) {
         s.setTool(tool, "Check", "1");
         s.setTool(tool, "Freq", "0");
     }
-    const pid_t tolvane = s.startTolvane({}, "@2026-12-08 10:00:00 x20");
+    // Just after the daily restart at 04:07: a whole faked day (72 real
+    // minutes at x20) passes before Tolvane would hand over to Krandel, so
+    // an hour's soak watches one and the same Tolvane.
+    const pid_t tolvane = s.startTolvane({}, "@2026-12-08 04:10:00 x20");
     const auto& names = toolNames();
     ASSERT_TRUE(waitUntil(
         [&] {
@@ -108,7 +124,8 @@ TEST(Soak, EveryKilledToolComesBackOnceAndTolvaneStaysFlat) {
     std::map<std::string, bool> wasDoubled;
     Clock::duration slowest{};
     std::optional<Holdings> warm;
-    std::size_t zombiesSeen = 0;
+    std::size_t zombiesSeen = 0;  // the most zombies seen on two looks in a row
+    std::set<pid_t> lastZombies;
 
     const long ticksPerSecond = ::sysconf(_SC_CLK_TCK);
     const auto start = Clock::now();
@@ -154,7 +171,7 @@ TEST(Soak, EveryKilledToolComesBackOnceAndTolvaneStaysFlat) {
         std::printf("[ soak     ] min %3lld fds=%ld threads=%ld zombies=%zu rss=%ldkB cpu=%.1f%% kills=%zu "
                     "missed=%zu doubled=%zu\n",
                     static_cast<long long>(std::chrono::round<std::chrono::minutes>(now - start).count()),
-                    h.descriptors, h.threads, zombieChildren(tolvane), h.rssKb, cpu, kills, missed, doubled);
+                    h.descriptors, h.threads, zombieChildren(tolvane).size(), h.rssKb, cpu, kills, missed, doubled);
         std::fflush(stdout);
         lastReport = h;
         lastReportAt = now;
@@ -184,7 +201,9 @@ TEST(Soak, EveryKilledToolComesBackOnceAndTolvaneStaysFlat) {
         }
         // The test process adopts the tools' orphans: reap the killed ones.
         reapExitedChildren();
-        zombiesSeen = std::max(zombiesSeen, zombieChildren(tolvane));
+        auto zombies = zombieChildren(tolvane);
+        zombiesSeen = std::max(zombiesSeen, lingering(lastZombies, zombies));
+        lastZombies = std::move(zombies);
 
         if (!warm && now - start >= 30s) warm = holdingsOf(tolvane);
         if (now >= nextReport) report(now);
@@ -227,5 +246,5 @@ TEST(Soak, EveryKilledToolComesBackOnceAndTolvaneStaysFlat) {
     EXPECT_EQ(late.threads, warm->threads);
     EXPECT_LE(late.rssKb - warm->rssKb, 5 * 1024);
     EXPECT_EQ(zombiesSeen, 0u);
-    EXPECT_EQ(zombieChildren(tolvane), 0u);
+    EXPECT_TRUE(waitUntil([&] { return zombieChildren(tolvane).empty(); }, 1s)) << "a child of Tolvane stays a zombie";
 }
