@@ -119,6 +119,15 @@ std::string offsetTo(const char* utcText, const char* speed) {
 constexpr int OneMinute = 0;   // "01 Min": three real seconds at x20
 constexpr int SixtyMinutes = 6;  // "60 Min"
 
+// Tool 6 (VX8_Tools_Data) launched and verified at the period, Tolvane
+// started on a clock the test sets; returns once the tool's window is there.
+void startDataToolOnSettableClock(Station& s, SettableClock& clock, int periodIndex, const std::string& initial) {
+    launchAndVerify(s, 6, periodIndex);
+    startWithSettableClock(s, clock, initial);
+    ASSERT_TRUE(s.waitForStarts("VX8_Tools_Data", 1, 10s));
+    ASSERT_TRUE(waitUntil([&] { return s.windowExists("VX8_Tools_Data"); }, 5s));
+}
+
 }  // namespace
 
 TEST(Robustness, FaultyToolsNeitherStallVerificationNorDisturbTheOthers) {
@@ -139,13 +148,7 @@ TEST(Robustness, FaultyToolsNeitherStallVerificationNorDisturbTheOthers) {
 
     const pid_t tolvane = s.startTolvane({}, "@2026-12-08 10:00:00 x20");
     const std::vector<std::string> healthy{"VX8_Tools_Data", "VX8_Cartwall", "VX8_Board", "VX8_Player_A"};
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            for (const auto& name : healthy)
-                if (!s.windowExists(name)) return false;
-            return true;
-        },
-        10s));
+    ASSERT_TRUE(waitUntil([&] { return s.windowsExist(healthy); }, 10s));
     // Warm-up: the faulty ones have been through one verification.
     ASSERT_TRUE(waitUntil([&] { return s.startsOf("VX8_Broadcasters").size() >= 2; }, 10s));
     ASSERT_TRUE(waitUntil([&] { return s.startsOf("VX8_Player").size() >= 2; }, 5s));
@@ -234,10 +237,7 @@ TEST(Robustness, ClockSetForwardMakesThePassedVerificationsDueAtOnce) {
     if (fakeTimeLibrary().empty()) GTEST_SKIP() << "libfaketime is not installed";
     Station s;
     SettableClock clock(s.folder() + "/clock.rc");
-    launchAndVerify(s, 6, SixtyMinutes);
-    startWithSettableClock(s, clock, "@2026-12-08 10:00:00");
-    ASSERT_TRUE(s.waitForStarts("VX8_Tools_Data", 1, 10s));
-    ASSERT_TRUE(waitUntil([&] { return s.windowExists("VX8_Tools_Data"); }, 5s));
+    ASSERT_NO_FATAL_FAILURE(startDataToolOnSettableClock(s, clock, SixtyMinutes, "@2026-12-08 10:00:00"));
 
     killAll(s, "VX8_Tools_Data");
     // Its verification is an hour away: nothing happens.
@@ -259,10 +259,7 @@ TEST(Robustness, ClockSetBackDelaysAVerificationByNoMoreThanItsPeriod) {
     if (fakeTimeLibrary().empty()) GTEST_SKIP() << "libfaketime is not installed";
     Station s;
     SettableClock clock(s.folder() + "/clock.rc");
-    launchAndVerify(s, 6, OneMinute);
-    startWithSettableClock(s, clock, "@2026-12-08 10:00:00 x20");
-    ASSERT_TRUE(s.waitForStarts("VX8_Tools_Data", 1, 10s));
-    ASSERT_TRUE(waitUntil([&] { return s.windowExists("VX8_Tools_Data"); }, 5s));
+    ASSERT_NO_FATAL_FAILURE(startDataToolOnSettableClock(s, clock, OneMinute, "@2026-12-08 10:00:00 x20"));
 
     // Its verification was due at 10:01; the clock now reads 08:00. It comes
     // back within one period (three seconds), not two hours later.

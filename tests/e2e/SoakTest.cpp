@@ -106,13 +106,7 @@ TEST(Soak, EveryKilledToolComesBackOnceAndTolvaneStaysFlat) {
             return true;
         },
         30s));
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            for (const auto& name : names)
-                if (!s.windowExists(name)) return false;
-            return true;
-        },
-        15s));
+    ASSERT_TRUE(waitUntil([&] { return s.windowsExist(names); }, 15s));
 
     const unsigned seed = static_cast<unsigned>(std::random_device{}());
     std::printf("[ soak     ] %d min, seed %u\n", minutes, seed);

@@ -163,6 +163,11 @@ std::vector<pid_t> Station::running(const std::string& baseName) const {
 
 bool Station::windowExists(const std::string& title) { return m_platform->topLevelWindowExists(title); }
 
+bool Station::windowsExist(const std::vector<std::string>& titles) {
+    const auto found = m_platform->topLevelWindowsExist(titles);
+    return std::find(found.begin(), found.end(), false) == found.end();
+}
+
 pid_t Station::startTray() {
     m_tray = testsupport::spawnChild("/usr/bin/trayer", {"trayer", "--edge", "top", "--align", "left",
                                                          "--widthtype", "request", "--height", "32"});

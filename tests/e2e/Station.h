@@ -71,6 +71,8 @@ public:
     // Live processes running the given program of the folder.
     std::vector<pid_t> running(const std::string& baseName) const;
     bool windowExists(const std::string& title);
+    // Whether every one of the titles has its window, asked in one sweep.
+    bool windowsExist(const std::vector<std::string>& titles);
 
     // Tolvane processes running from the folder.
     std::vector<pid_t> tolvanes() const { return running("Tolvane"); }
