@@ -1,11 +1,8 @@
 // Krandel: waits ten seconds, so that the Tolvane that started it has gone,
 // then starts Tolvane from its own folder with "/Base=Current" and ends.
 #include <QApplication>
-#include <QLibraryInfo>
-#include <QLocale>
 #include <QMessageBox>
 #include <QTimer>
-#include <QTranslator>
 
 #include <functional>
 #include <string>
@@ -14,6 +11,7 @@
 #include "platform/platform.h"
 #include "restart/RestartRules.h"
 #include "supervisor/ui/AppIcon.h"
+#include "supervisor/ui/QtTranslation.h"
 
 namespace {
 const QString Caption = QStringLiteral("Tools Launcher Launcher");
@@ -23,10 +21,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(false);
     app.setWindowIcon(tolvane::applicationIcon());
-    QTranslator qtTranslator;
-    if (qtTranslator.load(QLocale::system(), QStringLiteral("qtbase"), QStringLiteral("_"),
-                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        app.installTranslator(&qtTranslator);
+    tolvane::installQtTranslation(app);
 
     auto platform = tolvane::platform::createSystemPlatform();
     tolvane::MonotonicTickCount tickCount([&] { return platform->rawTickCount(); });

@@ -1,9 +1,6 @@
 // Tolvane: keeps the station's thirty tools running.
 #include <QApplication>
-#include <QLibraryInfo>
-#include <QLocale>
 #include <QSocketNotifier>
-#include <QTranslator>
 
 #include <cstdio>
 #include <memory>
@@ -15,6 +12,7 @@
 #include "supervisor/core/Startup.h"
 #include "supervisor/core/VersionStamp.h"
 #include "supervisor/ui/Frm_Main.h"
+#include "supervisor/ui/QtTranslation.h"
 
 int main(int argc, char** argv) {
     {
@@ -33,10 +31,7 @@ int main(int argc, char** argv) {
     }
     QApplication app(argc, argv);
     // The message boxes' standard buttons in the operator's language.
-    QTranslator qtTranslator;
-    if (qtTranslator.load(QLocale::system(), QStringLiteral("qtbase"), QStringLiteral("_"),
-                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        app.installTranslator(&qtTranslator);
+    tolvane::installQtTranslation(app);
 
     auto platform = tolvane::platform::createSystemPlatform();
     // The settings live under the executable's own base name.

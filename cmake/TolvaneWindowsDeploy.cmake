@@ -1,0 +1,37 @@
+# The ready-to-run Windows folder, build-windows/deploy/: Tolvane.exe,
+# Krandel.exe and their licence notice, and nothing else. The folder is
+# copied into the suite's own folder on the station, beside programs we do
+# not own, so it holds nothing under a generic name (no MinGW or Qt DLL: Qt
+# and the C++ runtime are linked in statically) and every executable in it
+# is checked to import only the system's DLLs and what lies beside it.
+if(NOT WIN32 OR TOLVANE_PURE_ONLY)
+  return()
+endif()
+
+set(TOLVANE_DEPLOY_DIR ${CMAKE_BINARY_DIR}/deploy)
+set(TOLVANE_QT_VERSION ${Qt6_VERSION})
+set(_notice ${CMAKE_BINARY_DIR}/Tolvane-NOTICE.txt)
+configure_file(${PROJECT_SOURCE_DIR}/packaging/windows/NOTICE.txt.in ${_notice}.head @ONLY)
+# The licence texts follow the notice in the same file.
+file(READ ${_notice}.head _text)
+foreach(_licence LGPL-3.0-only GPL-3.0-only)
+  file(READ ${PROJECT_SOURCE_DIR}/packaging/windows/licenses/${_licence}.txt _licence_text)
+  string(APPEND _text "\n${_licence}\n-----------------\n${_licence_text}")
+endforeach()
+# Windows line ends: the notice is read with Notepad.
+string(REGEX REPLACE "\r?\n" "\r\n" _text "${_text}")
+# Written only when it changed, so a rebuild does not lay the folder out again.
+file(WRITE ${_notice}.new "${_text}")
+configure_file(${_notice}.new ${_notice} COPYONLY)
+
+add_custom_target(tolvane_deploy ALL
+  COMMAND ${CMAKE_COMMAND} -E rm -rf ${TOLVANE_DEPLOY_DIR}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${TOLVANE_DEPLOY_DIR}
+  COMMAND ${CMAKE_STRIP} --strip-all -o ${TOLVANE_DEPLOY_DIR}/Tolvane.exe $<TARGET_FILE:Tolvane>
+  COMMAND ${CMAKE_STRIP} --strip-all -o ${TOLVANE_DEPLOY_DIR}/Krandel.exe $<TARGET_FILE:Krandel>
+  COMMAND ${CMAKE_COMMAND} -E copy ${_notice} ${TOLVANE_DEPLOY_DIR}/
+  COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${CMAKE_OBJDUMP} -DFOLDER=${TOLVANE_DEPLOY_DIR}
+          -P ${PROJECT_SOURCE_DIR}/cmake/CheckWindowsImports.cmake
+  DEPENDS Tolvane Krandel ${_notice}
+  COMMENT "Laying out ${TOLVANE_DEPLOY_DIR}"
+  VERBATIM)
