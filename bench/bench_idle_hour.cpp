@@ -57,9 +57,8 @@ public:
     std::vector<platform::ProcessInfo> listProcesses() override { return m_real->listProcesses(); }
     std::optional<std::uint64_t> workingSetBytes(std::uint32_t pid) override { return m_real->workingSetBytes(pid); }
     std::uint32_t ownProcessId() override { return m_real->ownProcessId(); }
-    bool topLevelWindowExists(const std::string& title) override { return m_real->topLevelWindowExists(title); }
-    std::vector<bool> topLevelWindowsExist(const std::vector<std::string>& titles) override {
-        return m_real->topLevelWindowsExist(titles);
+    std::vector<platform::WindowPresence> topLevelWindowsPresence(const std::vector<std::string>& titles) override {
+        return m_real->topLevelWindowsPresence(titles);
     }
     std::uint32_t rawTickCount() override { return m_tick; }
     std::chrono::local_seconds localNow() override { return m_now; }

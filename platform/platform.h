@@ -23,6 +23,13 @@ struct ProcessInfo {
     std::string imageName;
 };
 
+// What the system answered to "is there a window with this title": found,
+// absent, or unknown when it could not answer (a display that did not reply
+// in time, a lost connection, a reply that could not be read). Unknown is
+// never taken as absent: a second copy of a player on air is worse than one
+// more tick of waiting.
+enum class WindowPresence { Absent = 0, Found = 1, Unknown = 2 };
+
 // The four numbers and the text of the program's version resource.
 struct VersionInfo {
     int major = 0;
@@ -60,12 +67,32 @@ public:
     // Windows ---------------------------------------------------------------
 
     // Does a top-level window titled exactly `title` (ASCII case-insensitive)
-    // exist, shown or hidden?
-    virtual bool topLevelWindowExists(const std::string& title) = 0;
+    // exist, shown or hidden? Several titles are answered in one sweep of
+    // the window list; result[i] answers titles[i]. One call waits at most
+    // about a second for the system in all, and a backend that has just met
+    // a system that does not answer may answer Unknown at once for a while
+    // rather than wait again.
+    virtual std::vector<WindowPresence> topLevelWindowsPresence(const std::vector<std::string>& titles) = 0;
+    WindowPresence topLevelWindowPresence(const std::string& title) {
+        try {
+            const auto answers = topLevelWindowsPresence({title});
+            return answers.empty() ? WindowPresence::Unknown : answers.front();
+        } catch (...) {
+            return WindowPresence::Unknown;  // no memory for a one-title list
+        }
+    }
 
-    // The same question for several titles at once, answered in one sweep of
-    // the window list; result[i] answers titles[i].
-    virtual std::vector<bool> topLevelWindowsExist(const std::vector<std::string>& titles) = 0;
+    // Found or not, for tests and benchmarks that look at windows they made
+    // themselves. Nothing that starts a program may decide on these: they
+    // read Unknown as "no".
+    bool topLevelWindowExists(const std::string& title) {
+        return topLevelWindowPresence(title) == WindowPresence::Found;
+    }
+    std::vector<bool> topLevelWindowsExist(const std::vector<std::string>& titles) {
+        std::vector<bool> found;
+        for (const auto answer : topLevelWindowsPresence(titles)) found.push_back(answer == WindowPresence::Found);
+        return found;
+    }
 
     // Clock -----------------------------------------------------------------
 

@@ -49,18 +49,18 @@ std::optional<std::uint64_t> FakePlatform::workingSetBytes(std::uint32_t id) {
     return it->second;
 }
 
-bool FakePlatform::topLevelWindowExists(const std::string& title) {
+std::vector<WindowPresence> FakePlatform::topLevelWindowsPresence(const std::vector<std::string>& titles) {
     ++windowQueries;
-    return std::any_of(windows.begin(), windows.end(),
-                       [&](const std::string& w) { return equalsNoCase(w, title); });
-}
-
-std::vector<bool> FakePlatform::topLevelWindowsExist(const std::vector<std::string>& titles) {
-    ++windowQueries;
-    std::vector<bool> result;
-    for (const auto& t : titles)
-        result.push_back(std::any_of(windows.begin(), windows.end(),
-                                     [&](const std::string& w) { return equalsNoCase(w, t); }));
+    const auto among = [](const std::set<std::string>& set, const std::string& title) {
+        return std::any_of(set.begin(), set.end(), [&](const std::string& w) { return equalsNoCase(w, title); });
+    };
+    std::vector<WindowPresence> result;
+    for (const auto& t : titles) {
+        if (!displayAnswers || among(unknownWindows, t))
+            result.push_back(WindowPresence::Unknown);
+        else
+            result.push_back(among(windows, t) ? WindowPresence::Found : WindowPresence::Absent);
+    }
     return result;
 }
 

@@ -20,6 +20,10 @@ public:
 
     // Scripted state --------------------------------------------------------
     std::set<std::string> windows;  // titles as given; compared case-insensitively
+    // Titles whose question the system cannot answer (compared likewise);
+    // with displayAnswers false, no title's.
+    std::set<std::string> unknownWindows;
+    bool displayAnswers = true;
     std::vector<ProcessInfo> processes;
     std::map<std::uint32_t, std::uint64_t> workingSets;
     std::set<std::string> files;
@@ -44,8 +48,7 @@ public:
     std::vector<ProcessInfo> listProcesses() override { return processes; }
     std::optional<std::uint64_t> workingSetBytes(std::uint32_t pid) override;
     std::uint32_t ownProcessId() override { return pid; }
-    bool topLevelWindowExists(const std::string& title) override;
-    std::vector<bool> topLevelWindowsExist(const std::vector<std::string>& titles) override;
+    std::vector<WindowPresence> topLevelWindowsPresence(const std::vector<std::string>& titles) override;
     std::uint32_t rawTickCount() override { return tick; }
     std::chrono::local_seconds localNow() override { return now; }
     bool fileExists(const std::string& path) override { return files.count(path) != 0; }

@@ -4,6 +4,7 @@
 // Platform interface. No OS header here: the xcb connection stays inside
 // X11Windows.cpp.
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -32,7 +33,9 @@ std::optional<std::uint64_t> workingSetBytes(std::uint32_t pid);
 
 // Answers "which of these titles does a top-level window carry" over one X
 // connection that is opened on first use and kept; a broken connection (the
-// server went away) is dropped and opened anew at the next question.
+// server went away) is dropped and opened anew at the next question. A
+// question the server did not answer within a second in all is answered
+// Unknown, and so are the questions of the next five seconds, at once.
 class X11WindowFinder {
 public:
     X11WindowFinder();
@@ -40,12 +43,13 @@ public:
     X11WindowFinder(const X11WindowFinder&) = delete;
     X11WindowFinder& operator=(const X11WindowFinder&) = delete;
 
-    std::vector<bool> windowsExist(const std::vector<std::string>& titles);
+    std::vector<WindowPresence> windowsPresence(const std::vector<std::string>& titles);
 
 private:
     struct Connection;
     struct PendingConnect;
-    bool connect();
+    bool connect(std::chrono::steady_clock::time_point deadline);
+    std::chrono::steady_clock::time_point m_quietUntil{};
     std::mutex m_mutex;
     std::unique_ptr<Connection> m_connection;
     std::shared_ptr<PendingConnect> m_pending;  // a connection still being opened

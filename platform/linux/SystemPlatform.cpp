@@ -36,15 +36,8 @@ public:
     }
     std::uint32_t ownProcessId() override { return static_cast<std::uint32_t>(::getpid()); }
 
-    bool topLevelWindowExists(const std::string& title) override {
-        try {
-            return m_windows.windowsExist({title}).front();
-        } catch (...) {
-            return false;  // no memory for a one-title list: nothing escapes
-        }
-    }
-    std::vector<bool> topLevelWindowsExist(const std::vector<std::string>& titles) override {
-        return m_windows.windowsExist(titles);
+    std::vector<WindowPresence> topLevelWindowsPresence(const std::vector<std::string>& titles) override {
+        return m_windows.windowsPresence(titles);
     }
 
     std::uint32_t rawTickCount() override {

@@ -35,10 +35,16 @@ namespace tolvane::platform::linuxbackend {
 
 namespace {
 
-// Longest a pass waits for the server. A server that is alive answers in well
-// under a millisecond; one that is stopped or swamped must not freeze
-// Tolvane's window, so the pass gives up and the connection is opened anew.
+// Longest one question waits for the server, connection and atoms included.
+// A server that is alive answers in well under a millisecond; one that is
+// grabbed by another client, stopped or swamped must not freeze Tolvane's
+// window, so the question gives up, answers "unknown", and the connection is
+// opened anew.
 constexpr auto kPassTimeout = std::chrono::milliseconds(1000);
+// After a question the server did not answer, the next ones answer
+// "unknown" at once for this long instead of waiting a second each: the
+// verification tick comes four times a second.
+constexpr auto kQuietAfterUnknown = std::chrono::seconds(5);
 
 std::string lowerAscii(std::string_view text) {
     std::string out(text);
@@ -174,7 +180,7 @@ X11WindowFinder::~X11WindowFinder() {
     }
 }
 
-bool X11WindowFinder::connect() {
+bool X11WindowFinder::connect(std::chrono::steady_clock::time_point deadline) {
     if (!m_pending) {
         // $DISPLAY is read at each (re)connection, so a Tolvane whose server
         // was restarted finds the new one.
@@ -197,7 +203,7 @@ bool X11WindowFinder::connect() {
     xcb_connection_t* c = nullptr;
     {
         std::unique_lock lock(m_pending->mutex);
-        if (!m_pending->done.wait_for(lock, kPassTimeout, [&] { return m_pending->finished; })) return false;
+        if (!m_pending->done.wait_until(lock, deadline, [&] { return m_pending->finished; })) return false;
         c = m_pending->c;
     }
     m_pending.reset();
@@ -205,7 +211,7 @@ bool X11WindowFinder::connect() {
     auto conn = std::make_unique<Connection>();
     conn->c = c;
     if (!c || xcb_connection_has_error(c)) return false;  // the Connection closes it
-    conn->deadline = std::chrono::steady_clock::now() + kPassTimeout;
+    conn->deadline = deadline;
     for (auto it = xcb_setup_roots_iterator(xcb_get_setup(c)); it.rem; xcb_screen_next(&it))
         conn->roots.push_back(it.data->root);
     const auto intern = [&](std::string_view name) {
@@ -221,30 +227,56 @@ bool X11WindowFinder::connect() {
     return true;
 }
 
-std::vector<bool> X11WindowFinder::windowsExist(const std::vector<std::string>& titles) {
-    std::vector<bool> found(titles.size(), false);
-    if (titles.empty()) return found;
+std::vector<WindowPresence> X11WindowFinder::windowsPresence(const std::vector<std::string>& titles) {
+    std::vector<WindowPresence> answers(titles.size(), WindowPresence::Unknown);
+    if (titles.empty()) return answers;
     try {
         std::lock_guard lock(m_mutex);
-        SigpipeGuard sigpipe;
+        const auto now = std::chrono::steady_clock::now();
+        if (now < m_quietUntil) return answers;
+        // Whatever is not settled by the end is unknown, and the next
+        // questions keep quiet for a while.
+        bool settled = false;
+        struct Quiet {
+            bool& settled;
+            std::chrono::steady_clock::time_point& until;
+            ~Quiet() {
+                if (!settled) until = std::chrono::steady_clock::now() + kQuietAfterUnknown;
+            }
+        } quiet{settled, m_quietUntil};
+        std::vector<bool> found(titles.size(), false);
+        const auto answer = [&] {
+            for (std::size_t i = 0; i < titles.size(); ++i)
+                answers[i] = found[i] ? WindowPresence::Found : WindowPresence::Absent;
+            settled = true;
+            return answers;
+        };
+        // What was seen stays seen when the server stops answering midway.
+        const auto partial = [&] {
+            for (std::size_t i = 0; i < titles.size(); ++i)
+                if (found[i]) answers[i] = WindowPresence::Found;
+            return answers;
+        };
 
+        SigpipeGuard sigpipe;
+        const auto deadline = now + kPassTimeout;
         if (m_connection && xcb_connection_has_error(m_connection->c)) m_connection.reset();
-        if (!m_connection && !connect()) return found;
+        if (!m_connection && !connect(deadline)) return answers;
 
         Connection& x = *m_connection;
         xcb_connection_t* const c = x.c;
-        x.deadline = std::chrono::steady_clock::now() + kPassTimeout;
+        x.deadline = deadline;
         x.timedOut = false;
 
         // Titles by their lower-case form; several titles may share one.
         std::unordered_map<std::string, std::vector<std::size_t>> wanted;
         std::size_t longest = 0;
         for (std::size_t i = 0; i < titles.size(); ++i) {
-            if (titles[i].empty()) continue;  // an untitled window is no tool's
+            if (titles[i].empty()) continue;  // an untitled window is no tool's: absent
             wanted[lowerAscii(titles[i])].push_back(i);
             longest = std::max(longest, titles[i].size());
         }
-        if (wanted.empty()) return found;
+        if (wanted.empty()) return answer();
         // Ask for a little more than the longest title: a longer name cannot
         // match, and reading it whole would only cost bandwidth.
         const auto lengthInWords = static_cast<std::uint32_t>(longest / 4 + 2);
@@ -266,6 +298,7 @@ std::vector<bool> X11WindowFinder::windowsExist(const std::vector<std::string>& 
         const auto addCandidate = [&](xcb_window_t w) {
             if (w != XCB_WINDOW_NONE && seen.insert(w).second) candidates.push_back(w);
         };
+        bool rootsRead = true;
         for (const auto& cookie : rootTrees) {
             if (auto* r = x.reply<xcb_query_tree_reply_t>(cookie.sequence)) {
                 const xcb_window_t* kids = xcb_query_tree_children(r);
@@ -275,6 +308,8 @@ std::vector<bool> X11WindowFinder::windowsExist(const std::vector<std::string>& 
                     addCandidate(kids[i]);
                 }
                 std::free(r);
+            } else {
+                rootsRead = false;  // a root's list of windows that cannot be read
             }
         }
         for (const auto& cookie : clientLists) {
@@ -289,8 +324,9 @@ std::vector<bool> X11WindowFinder::windowsExist(const std::vector<std::string>& 
         }
         if (x.timedOut || xcb_connection_has_error(c)) {
             m_connection.reset();
-            return found;
+            return answers;
         }
+        if (!rootsRead) return answers;
 
         struct NameRequests {
             std::optional<xcb_get_property_cookie_t> netWmName;
@@ -377,12 +413,15 @@ std::vector<bool> X11WindowFinder::windowsExist(const std::vector<std::string>& 
         // so that the connection never accumulates memory.
         while (xcb_generic_event_t* e = xcb_poll_for_event(c)) std::free(e);
 
-        if (x.timedOut || xcb_connection_has_error(c)) m_connection.reset();
-        return found;
+        if (x.timedOut || xcb_connection_has_error(c)) {
+            m_connection.reset();
+            return partial();
+        }
+        return answer();
     } catch (...) {
-        // Allocation failure: answer with what is known, never throw into the
-        // verification timer.
-        return found;
+        // Allocation failure: nothing is known, and nothing is thrown into
+        // the verification timer.
+        return std::vector<WindowPresence>(titles.size(), WindowPresence::Unknown);
     }
 }
 

@@ -33,19 +33,21 @@ public:
     }
     std::uint32_t ownProcessId() override { return ::GetCurrentProcessId(); }
 
-    bool topLevelWindowExists(const std::string& title) override {
+    std::vector<WindowPresence> topLevelWindowsPresence(const std::vector<std::string>& titles) override {
         // FindWindowW compares titles without regard to case and sees hidden
-        // windows too, which is what the running test asks for. An untitled
-        // window is no tool's: the system has plenty of them.
-        if (title.empty()) return false;
-        const auto wide = toWide(title);
-        return wide && ::FindWindowW(nullptr, wide->c_str()) != nullptr;
-    }
-    std::vector<bool> topLevelWindowsExist(const std::vector<std::string>& titles) override {
-        std::vector<bool> found;
-        found.reserve(titles.size());
-        for (const auto& title : titles) found.push_back(topLevelWindowExists(title));
-        return found;
+        // windows too, which is what the running test asks for. It answers
+        // from the window manager's own list, so a title no window has is
+        // absent; its error code after an empty answer is not reliable, and
+        // taking it for "unknown" would stop every restart. An untitled window
+        // is no tool's: the system has plenty of them.
+        std::vector<WindowPresence> answers;
+        answers.reserve(titles.size());
+        for (const auto& title : titles) {
+            const auto wide = title.empty() ? std::nullopt : toWide(title);
+            answers.push_back(wide && ::FindWindowW(nullptr, wide->c_str()) != nullptr ? WindowPresence::Found
+                                                                                      : WindowPresence::Absent);
+        }
+        return answers;
     }
 
     std::uint32_t rawTickCount() override {

@@ -62,6 +62,18 @@ LaunchPass launchPass(const std::array<LaunchRow, ToolCount>& rows, std::int64_t
     return pass;
 }
 
+CheckAction checkAction(platform::WindowPresence presence) {
+    switch (presence) {
+        case platform::WindowPresence::Found:
+            return {false, true};
+        case platform::WindowPresence::Absent:
+            return {true, true};
+        case platform::WindowPresence::Unknown:
+            break;
+    }
+    return {false, false};
+}
+
 bool verificationDue(int checkValue, std::chrono::local_seconds now,
                      std::chrono::local_seconds nextCheck) {
     return checkValue == 1 && now >= nextCheck;

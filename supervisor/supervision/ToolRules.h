@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/platform.h"
 #include "supervisor/core/ToolTable.h"
 
 namespace tolvane {
@@ -39,6 +40,17 @@ struct LaunchPass {
 
 // One pass over the thirty rows, elapsed milliseconds since loading began.
 LaunchPass launchPass(const std::array<LaunchRow, ToolCount>& rows, std::int64_t elapsedMs);
+
+// What verifying a tool does with the answer to "is its window there":
+// found, nothing is started; absent, the tool is started; either way its
+// next verification moves a period ahead. Unknown starts nothing and moves
+// nothing, so the tool stays due and is asked again at a later tick (and a
+// launch-sequence hand-over waits for a later pass).
+struct CheckAction {
+    bool start = false;
+    bool reschedule = false;
+};
+CheckAction checkAction(platform::WindowPresence presence);
 
 // Is a tool whose "Vérifier" box holds checkValue due at now?
 bool verificationDue(int checkValue, std::chrono::local_seconds now,

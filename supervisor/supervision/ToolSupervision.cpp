@@ -49,12 +49,20 @@ void ToolSupervision::showNextCheck(int index) {
     m_view.setNextCheckText(index, formatHms(NextCheck[static_cast<std::size_t>(index)]));
 }
 
-void ToolSupervision::CheckProcess(int index, bool standby, const std::string& arguments) {
-    const auto name = toolBaseName(index);
-    if (!name) return;
-    if (!m_platform.topLevelWindowExists(std::string(*name))) LaunchProcess(index, standby, arguments);
+bool ToolSupervision::applyCheck(int index, platform::WindowPresence presence, bool standby,
+                                 const std::string& arguments) {
+    const CheckAction action = checkAction(presence);
+    if (action.start) LaunchProcess(index, standby, arguments);
+    if (!action.reschedule) return false;
     restartCountdown(index);
     showNextCheck(index);
+    return true;
+}
+
+bool ToolSupervision::CheckProcess(int index, bool standby, const std::string& arguments) {
+    const auto name = toolBaseName(index);
+    if (!name) return true;
+    return applyCheck(index, m_platform.topLevelWindowPresence(std::string(*name)), standby, arguments);
 }
 
 void ToolSupervision::CommandKillProcess_Click(int index) {
@@ -76,12 +84,26 @@ bool ToolSupervision::TimerLaunch_Timer() {
             row.launched = ToolLaunched[static_cast<std::size_t>(i)];
         }
         const LaunchPass pass = launchPass(rows, m_tickCount() - LaunchStartTick);
-        for (const int i : pass.handOver) {
-            // Set before the hand-over, so a tool is never handed over twice.
+        // One question for every tool of the pass.
+        std::vector<std::string> titles;
+        for (const int i : pass.handOver) titles.emplace_back(*toolBaseName(i));
+        const auto presence = titles.empty() ? std::vector<platform::WindowPresence>{}
+                                             : m_platform.topLevelWindowsPresence(titles);
+        bool waiting = !pass.allDone;
+        for (std::size_t k = 0; k < pass.handOver.size(); ++k) {
+            const int i = pass.handOver[k];
+            const auto answer = k < presence.size() ? presence[k] : platform::WindowPresence::Unknown;
+            if (answer == platform::WindowPresence::Unknown) {
+                // Not handed over: a later pass asks again, and the sequence
+                // does not end before it has.
+                waiting = true;
+                continue;
+            }
+            // Set before the start, so a tool is never handed over twice.
             ToolLaunched[static_cast<std::size_t>(i)] = true;
-            CheckProcess(i, m_view.minimiserValue(i) == 1, rowArguments(i));
+            applyCheck(i, answer, m_view.minimiserValue(i) == 1, rowArguments(i));
         }
-        if (!pass.allDone) return true;
+        if (waiting) return true;
     }
     LaunchFinished = true;
     return false;
@@ -109,12 +131,11 @@ void ToolSupervision::TimerCheck_Timer() {
     std::vector<std::string> titles;
     titles.reserve(due.size());
     for (const int i : due) titles.emplace_back(*toolBaseName(i));
-    const std::vector<bool> found = m_platform.topLevelWindowsExist(titles);
+    const auto presence = m_platform.topLevelWindowsPresence(titles);
     for (std::size_t k = 0; k < due.size(); ++k) {
         const int i = due[k];
-        if (k >= found.size() || !found[k]) LaunchProcess(i, false, rowArguments(i));
-        restartCountdown(i);
-        showNextCheck(i);
+        // An unknown answer leaves the tool due: it is asked again next tick.
+        applyCheck(i, k < presence.size() ? presence[k] : platform::WindowPresence::Unknown, false, rowArguments(i));
     }
 }
 

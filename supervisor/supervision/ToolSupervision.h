@@ -54,8 +54,10 @@ public:
     bool LaunchProcess(int index, bool standby, const std::string& arguments);
 
     // Starts the tool only when no window titled with its base name exists,
-    // then moves its next verification one period ahead and shows it.
-    void CheckProcess(int index, bool standby, const std::string& arguments);
+    // then moves its next verification one period ahead and shows it. When
+    // the system cannot say whether the window exists, nothing is started
+    // and nothing moves. Returns false in that case only.
+    bool CheckProcess(int index, bool standby, const std::string& arguments);
 
     void CommandKillProcess_Click(int index);
 
@@ -84,6 +86,9 @@ public:
     void showNextCheck(int index);
 
 private:
+    // Acts on the answer for one tool (start, reschedule, show); false when
+    // the answer was unknown and nothing was done.
+    bool applyCheck(int index, platform::WindowPresence presence, bool standby, const std::string& arguments);
     // The trimmed argument text of a row.
     std::string rowArguments(int index);
 

@@ -215,6 +215,17 @@ std::optional<XProbe::MapState> XProbe::mapState(std::uint32_t window) {
     return MapState::Unmapped;
 }
 
+void XProbe::grabServer() {
+    // A round trip after the grab: when this returns, the server holds it.
+    xcb_grab_server(conn(m_c));
+    std::free(xcb_get_input_focus_reply(conn(m_c), xcb_get_input_focus(conn(m_c)), nullptr));
+}
+
+void XProbe::ungrabServer() {
+    xcb_ungrab_server(conn(m_c));
+    xcb_flush(conn(m_c));
+}
+
 bool XProbe::mappedWindowGetsFramed(std::chrono::milliseconds timeout) {
     const std::uint32_t w = createWindow(0, std::nullopt, std::nullopt);
     xcb_map_window(conn(m_c), w);

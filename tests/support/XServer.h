@@ -72,6 +72,10 @@ public:
     std::uint32_t createWindow(std::uint32_t parent, const std::optional<std::pair<std::string, std::string>>& wmName,
                                const std::optional<std::string>& netWmName);
     void setClientList(const std::vector<std::uint32_t>& windows);
+    // Holds the server for this connection alone, as a window manager or a
+    // screen grabber does: every other client waits until ungrabServer().
+    void grabServer();
+    void ungrabServer();
 
 private:
     std::uint32_t atom(const std::string& name);
