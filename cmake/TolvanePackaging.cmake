@@ -32,7 +32,7 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Vantorix: Tools Launcher - keeps the suit
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Vantorix")
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6widgets6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6core6 (>= 6.4), qt6-qpa-plugins, libxcb1")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6widgets6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6network6 (>= 6.4), libqt6core6 (>= 6.4), qt6-qpa-plugins, libxcb1")
 set(CPACK_PACKAGING_INSTALL_PREFIX /)
 set(CPACK_SET_DESTDIR OFF)
 set(CPACK_GENERATOR DEB)

@@ -134,4 +134,21 @@ bool settingsInSystemStore();
 // the session instead). The first call installs the handlers.
 int terminationRequests();
 
+// The current user, as the system names them for access checks: the user id
+// on Linux, the security identifier (SID) on Windows; "" when it cannot be
+// read. Names of things only this user may reach carry it.
+std::string userIdentity();
+
+// A folder only the current user can write and list, for the lock that keeps
+// one Tolvane per user and its local socket: $XDG_RUNTIME_DIR, or a folder
+// of the user's own under /tmp (made 0700 and checked to be theirs, not a
+// link) on Linux; the user's temporary folder on Windows. "" when there is
+// none to be had.
+std::string privateRuntimeFolder();
+
+// Lets the process `pid` bring its window to the front (Windows gives the
+// foreground only to the process the user last worked with; without this the
+// window only flashes in the taskbar). Nothing to do on X11.
+void allowForegroundFor(std::uint32_t pid);
+
 }  // namespace tolvane::platform

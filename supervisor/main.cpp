@@ -9,6 +9,7 @@
 
 #include "platform/platform.h"
 #include "supervisor/core/QtSettingsStore.h"
+#include "supervisor/core/SingleInstance.h"
 #include "supervisor/core/Startup.h"
 #include "supervisor/core/VersionStamp.h"
 #include "supervisor/ui/Frm_Main.h"
@@ -47,7 +48,20 @@ int main(int argc, char** argv) {
         commandLine += argv[i];
     }
 
+    // One Tolvane per user and settings store: a second start shows the
+    // running one (when an operator asked for it) and ends.
+    tolvane::SingleInstance instance(*platform, application, settings.location());
+    const bool askToShow = tolvane::secondStartAsksToShow(commandLine);
+    if (instance.claim(askToShow) == tolvane::SingleInstance::Claim::AnotherRuns) {
+        std::fprintf(stderr, "%s\n",
+                     tolvane::secondStartMessage(application, askToShow).c_str());
+        return 0;
+    }
+
     tolvane::Frm_Main window(*platform, settings);
+    instance.onShowRequest = [&window] { window.showOnRequest(); };
+    window.batch().beforeRestartHandOver = [&instance] { instance.release(); };
+    window.batch().afterFailedHandOver = [&instance] { instance.reclaim(); };
 
     // Asked to end by the system: end the way Tolvane always ends, so the
     // notification-area icon goes too. The tools keep running.

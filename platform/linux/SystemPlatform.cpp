@@ -8,7 +8,9 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdlib>
 #include <ctime>
+#include <string>
 
 #include "platform/linux/LinuxBackend.h"
 #include "tolvane_version.h"
@@ -18,6 +20,24 @@ namespace tolvane::platform {
 const char* executableSuffix() { return ""; }
 char pathSeparator() { return '/'; }
 bool settingsInSystemStore() { return false; }
+
+std::string userIdentity() { return std::to_string(::getuid()); }
+
+std::string privateRuntimeFolder() {
+    // Ours, a real folder, and closed to everyone else: another user must not
+    // be able to plant a lock or a socket in it.
+    const auto privateFolder = [](const std::string& path) {
+        struct stat st {};
+        return !path.empty() && ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+               st.st_uid == ::getuid() && (st.st_mode & 077) == 0;
+    };
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && privateFolder(runtime)) return runtime;
+    const std::string own = "/tmp/tolvane-" + std::to_string(::getuid());
+    ::mkdir(own.c_str(), 0700);
+    return privateFolder(own) ? own : std::string();
+}
+
+void allowForegroundFor(std::uint32_t) {}
 
 namespace {
 

@@ -4,6 +4,11 @@
 #include "platform/platform.h"
 
 #include <windows.h>
+// After windows.h:
+#include <sddl.h>
+
+#include <string>
+#include <vector>
 
 #include "platform/win32/Win32Backend.h"
 
@@ -15,6 +20,37 @@ bool settingsInSystemStore() { return true; }
 // Windows ends a GUI program through its session (Qt's close without the
 // question), not through signals: there is nothing to watch.
 int terminationRequests() { return -1; }
+
+std::string userIdentity() {
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return {};
+    std::string identity;
+    DWORD size = 0;
+    ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    std::vector<unsigned char> buffer(size);
+    if (size && ::GetTokenInformation(token, TokenUser, buffer.data(), size, &size)) {
+        LPWSTR text = nullptr;
+        if (::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text)) {
+            identity = win32backend::toUtf8(text);
+            ::LocalFree(text);
+        }
+    }
+    ::CloseHandle(token);
+    return identity;
+}
+
+std::string privateRuntimeFolder() {
+    // %TEMP% is the user's own (under their profile) on every Windows the
+    // station runs.
+    wchar_t path[MAX_PATH + 2];
+    const DWORD n = ::GetTempPathW(MAX_PATH + 1, path);
+    if (n == 0 || n > MAX_PATH + 1) return {};
+    std::string folder = win32backend::toUtf8(std::wstring(path, n));
+    while (!folder.empty() && (folder.back() == '\\' || folder.back() == '/')) folder.pop_back();
+    return folder;
+}
+
+void allowForegroundFor(std::uint32_t pid) { ::AllowSetForegroundWindow(pid); }
 
 namespace {
 

@@ -153,8 +153,10 @@ BatchPages::TickOutcome BatchPages::Timer30s_Timer() {
     if (restart == RestartAction::StartRestarter) {
         // Ending is only safe once Krandel runs: if it cannot be started,
         // Tolvane keeps supervising and tries again the next day.
+        if (beforeRestartHandOver) beforeRestartHandOver();
         if (m_platform.startProgram(restarter, "", platform::ShowState::Normal))
             return TickOutcome::EndForRestart;
+        if (afterFailedHandOver) afterFailedHandOver();
     }
     switch (batchPageTick(Scheduler, now)) {
         case PageTickAction::StartBatch: CommandSchedulerTest_Click(); break;

@@ -4,6 +4,7 @@
 // the thirty-second clock that starts the batches and restarts Tolvane.
 
 #include <chrono>
+#include <functional>
 #include <string>
 
 #include "platform/platform.h"
@@ -74,6 +75,13 @@ public:
     // Daily restart first, then the Scheduler, then the Planner. A tick
     // that starts Krandel returns EndForRestart and handles no page.
     TickOutcome Timer30s_Timer();
+
+    // Around Krandel's start for the daily restart: before it, Tolvane lets
+    // go of what makes it the one Tolvane of this user, so that the Tolvane
+    // Krandel starts is not turned away; after a start that failed, it takes
+    // it back and goes on supervising.
+    std::function<void()> beforeRestartHandOver;
+    std::function<void()> afterFailedHandOver;
 
     std::chrono::local_seconds HeureRedemarrage{};
     BatchPageClock Scheduler;

@@ -24,6 +24,18 @@ bool hasStandbySwitch(std::string_view commandLine) {
     return containsNoCase(commandLine, "/Veille=True");
 }
 
+bool secondStartAsksToShow(std::string_view commandLine) {
+    return !hasStandbySwitch(commandLine) && !containsNoCase(commandLine, "/Base=Current");
+}
+
+std::string secondStartMessage(std::string_view application, bool askedToShow) {
+    std::string line(application);
+    line += ": already running for this user and these settings; ";
+    line += askedToShow ? "its window was brought to the front, and this start ends."
+                        : "this start ends without supervising.";
+    return line;
+}
+
 std::string formatHms(local_seconds t) {
     const hh_mm_ss<seconds> tod{t - floor<days>(t)};
     char text[16];

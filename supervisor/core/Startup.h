@@ -19,6 +19,15 @@ std::string windowCaption(std::string_view versionText);
 // Whether the command line holds "/Veille=True" anywhere, in any case.
 bool hasStandbySwitch(std::string_view commandLine);
 
+// Whether a start that finds another Tolvane running asks it to show its
+// window: an operator's double click does; the autostart's "/Veille=True" and
+// Krandel's "/Base=Current" do not (any case, anywhere).
+bool secondStartAsksToShow(std::string_view commandLine);
+
+// The one line a start that found another Tolvane running writes to
+// standard error before it ends.
+std::string secondStartMessage(std::string_view application, bool askedToShow);
+
 // "HH:MM:SS", 24-hour, of a local time.
 std::string formatHms(std::chrono::local_seconds t);
 

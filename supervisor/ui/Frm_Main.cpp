@@ -289,6 +289,17 @@ void Frm_Main::MiseEnVeilleForcee() {
     m_sysTray->MinimizeToTray(this, true, QStringLiteral("Vantorix: Tools Launcher"));
 }
 
+void Frm_Main::showOnRequest() {
+    if (m_sysTray && m_sysTray->inStandby()) {
+        m_sysTray->MnuAfficher_Click();
+        return;
+    }
+    setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    show();
+    raise();
+    activateWindow();
+}
+
 // Timers -------------------------------------------------------------------------
 
 void Frm_Main::TimerLaunch_Timer() {

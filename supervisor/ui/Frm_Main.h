@@ -44,6 +44,11 @@ public:
     // a test replaced endProcess.
     void EndTolvane(int exitCode);
 
+    // Another start of Tolvane asked to see the window (an operator's double
+    // click on the shortcut): out of standby exactly as "Afficher" does, or
+    // restored from the taskbar, and brought to the front.
+    void showOnRequest();
+
     // The quit question; tests replace it. Returns true for Yes.
     std::function<bool()> askQuit;
     // How the process ends; tests replace it to observe the end.

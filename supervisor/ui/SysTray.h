@@ -74,6 +74,8 @@ public:
     void Form_Unload();
 
     bool iconShown() const { return m_host->added(); }
+    // Windows are hidden (or the main window minimised in their stead).
+    bool inStandby() const { return !m_hiddenForms.isEmpty() || m_minimisedInstead; }
 
     // The main window is being destroyed: remove the icon, show nothing.
     void forgetWindows();

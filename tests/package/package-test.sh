@@ -16,6 +16,16 @@ for f in opt/vantorix/Tolvane opt/vantorix/Krandel usr/share/applications/tolvan
   [ -f "$work/root/$f" ] || { echo "missing in the package: $f" >&2; exit 1; }
 done
 [ "$(readlink "$work/root/usr/bin/tolvane")" = /opt/vantorix/Tolvane ] || { echo "/usr/bin/tolvane does not point at Tolvane" >&2; exit 1; }
+# Every Qt library the programs link comes from a package the .deb depends on.
+depends=$(dpkg-deb -f "$deb" Depends)
+needed=$(objdump -p "$work/root/opt/vantorix/Tolvane" "$work/root/opt/vantorix/Krandel" | awk '/NEEDED/ && /libQt6/ {print $2}' | sort -u)
+[ -n "$needed" ] || { echo "no Qt library found among the programs' needs" >&2; exit 1; }
+for lib in $needed; do
+  owner=$(dpkg -S "*/$lib" 2>/dev/null | head -n1 | cut -d: -f1)
+  [ -n "$owner" ] || { echo "no installed package holds $lib" >&2; exit 1; }
+  [[ ", $depends," == *", $owner "* || ", $depends," == *", $owner,"* ]] ||
+    { echo "the package does not depend on $owner, which holds $lib" >&2; exit 1; }
+done
 version=$("$work/root/opt/vantorix/Tolvane" --version)
 [[ "$version" =~ ^[0-9]{4}\.[0-9]{4}\.[0-9]{4}$ ]] || { echo "installed Tolvane answered '$version'" >&2; exit 1; }
 echo "package ok: $(basename "$deb"), Tolvane $version"

@@ -1,0 +1,125 @@
+// One Tolvane per user and settings store, with the real program: a second
+// start by hand brings the running one to the front and ends; two starts at
+// the same instant leave one supervisor; a Tolvane that was killed never
+// blocks the next start; a start that finds a silent holder waits for its
+// lock instead of giving up (the nightly restart).
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+
+#include "e2e/Desktop.h"
+#include "e2e/Station.h"
+
+using namespace tolvane::e2e;
+using namespace tolvane::testsupport;
+
+namespace {
+
+constexpr std::uint32_t NormalState = 1;
+constexpr std::uint32_t IconicState = 3;
+const std::string Caption = "^Vantorix: Tools Launcher";
+
+// ICCCM's WM_STATE of Tolvane's main window, as the window manager keeps it.
+std::optional<std::uint32_t> mainWindowState(Station& s, pid_t tolvane) {
+    const auto window = s.probe().windowOfProcess(tolvane);
+    if (!window) return std::nullopt;
+    return s.probe().cardinalProperty(*window, "WM_STATE");
+}
+
+bool endedWithStatusZero(pid_t pid, std::chrono::milliseconds timeout) {
+    const auto exit = waitForExit(pid, timeout);
+    return exit && exit->status && WIFEXITED(*exit->status) && WEXITSTATUS(*exit->status) == 0;
+}
+
+void launchAtOnce(Station& s, std::initializer_list<int> tools) {
+    for (const int tool : tools) {
+        s.setTool(tool, "Launch", "1");
+        s.setTool(tool, "Tempo", "0");
+    }
+}
+
+}  // namespace
+
+TEST(OneTolvane, SecondStartByHandBringsTheRunningOneToTheFrontAndEnds) {
+    // Minimised in the taskbar: restored.
+    {
+        Station s;
+        launchAtOnce(s, {0, 6});
+        const pid_t first = s.startTolvane();
+        ASSERT_TRUE(waitUntil([&] { return mainWindowState(s, first) == IconicState; }, 10s));
+        ASSERT_TRUE(s.waitForStarts("VX8_Tools_Data", 1, 10s));
+
+        const pid_t second = s.startTolvane();
+        EXPECT_TRUE(endedWithStatusZero(second, 10s)) << "the second Tolvane kept running";
+        EXPECT_TRUE(waitUntil([&] { return mainWindowState(s, first) == NormalState; }, 5s))
+            << "the running Tolvane's window stayed minimised";
+        EXPECT_EQ(s.tolvanes(), std::vector<pid_t>{first});
+        // One supervisor: every tool was started once.
+        EXPECT_FALSE(waitUntil([&] { return s.startsOf("VX8_Library").size() > 1; }, 2s));
+        EXPECT_EQ(s.startsOf("VX8_Tools_Data").size(), 1u);
+    }
+    // In standby behind a real notification area: brought back as
+    // "Afficher" does, the icon gone.
+    {
+        Station s;
+        s.startTray();
+        ASSERT_TRUE(waitUntil([&] { return s.trayAreaAvailable(); }, 10s));
+        const pid_t first = s.startTolvane({"/Veille=True"});
+        ASSERT_TRUE(waitUntil([&] { return s.trayIcons() == 1; }, 10s));
+        ASSERT_NE(mainWindowState(s, first), NormalState);
+
+        // The autostart's start never shows anything...
+        EXPECT_TRUE(endedWithStatusZero(s.startTolvane({"/Veille=True"}), 10s));
+        EXPECT_FALSE(waitUntil([&] { return mainWindowState(s, first) == NormalState; }, 1s));
+        // ...an operator's double click does.
+        EXPECT_TRUE(endedWithStatusZero(s.startTolvane(), 10s));
+        EXPECT_TRUE(waitUntil([&] { return mainWindowState(s, first) == NormalState && s.trayIcons() == 0; }, 5s))
+            << "icons: " << s.trayIcons();
+    }
+}
+
+TEST(OneTolvane, TwoStartsAtTheSameInstantLeaveOneSupervisor) {
+    Station s;
+    launchAtOnce(s, {0, 2, 12});
+    const pid_t a = s.startTolvane({"/Veille=True"});
+    const pid_t b = s.startTolvane({"/Veille=True"});
+    ASSERT_TRUE(waitUntil([&] { return s.tolvanes().size() == 1; }, 15s)) << s.tolvanes().size() << " Tolvanes";
+    const pid_t loser = s.tolvanes().front() == a ? b : a;
+    EXPECT_TRUE(endedWithStatusZero(loser, 5s));
+    ASSERT_TRUE(s.waitForStarts("VX8_Player_A", 1, 10s));
+    EXPECT_FALSE(waitUntil([&] { return s.log().size() > 3; }, 2s)) << s.log().size() << " starts";
+}
+
+TEST(OneTolvane, KilledTolvaneNeverBlocksTheNextStart) {
+    Station s;
+    launchAtOnce(s, {6});
+    s.setTool(6, "Check", "1");
+    s.setTool(6, "Freq", "0");  // "01 Min": three seconds at twenty times the speed
+    const pid_t first = s.startTolvane({}, "@2026-12-08 10:00:00 x20");
+    ASSERT_TRUE(s.waitForStarts("VX8_Tools_Data", 1, 10s));
+    ::kill(first, SIGKILL);
+    ASSERT_TRUE(waitForExit(first, 5s));
+
+    const pid_t next = s.startTolvane({}, "@2026-12-08 10:00:00 x20");
+    for (const pid_t tool : s.running("VX8_Tools_Data")) ::kill(tool, SIGKILL);
+    // The new Tolvane supervises: the tool comes back at its verification.
+    EXPECT_TRUE(s.waitForStarts("VX8_Tools_Data", 2, 15s));
+    EXPECT_EQ(s.tolvanes(), std::vector<pid_t>{next});
+}
+
+TEST(OneTolvane, StartThatFindsASilentHolderWaitsForItsLock) {
+    Station s;
+    launchAtOnce(s, {0});
+    const pid_t holder = s.startTolvane();
+    ASSERT_TRUE(s.waitForStarts("VX8_Library", 1, 10s));
+    // Holding the lock but answering nothing, as a Tolvane on its way out.
+    ::kill(holder, SIGSTOP);
+    const pid_t restarted = s.startTolvane({"/Base=Current"});
+    EXPECT_TRUE(staysAlive(restarted, 4s)) << "the start gave up on a holder that does not answer";
+    ::kill(holder, SIGKILL);
+    ASSERT_TRUE(waitForExit(holder, 5s));
+    // It takes the lock as soon as it is free and opens its window.
+    EXPECT_TRUE(waitUntil([&] { return s.probe().windowOfProcess(restarted).has_value(); }, 10s));
+    EXPECT_EQ(s.tolvanes(), std::vector<pid_t>{restarted});
+}
