@@ -8,7 +8,7 @@ set(_system
   advapi32 authz bcrypt comctl32 comdlg32 crypt32 d2d1 d3d9 d3d11 d3d12 dcomp dnsapi dwmapi dwrite dxgi
   gdi32 imm32 iphlpapi kernel32 mpr msimg32 msvcrt ncrypt netapi32 ntdll ole32 oleaut32 psapi
   secur32 setupapi shcore shell32 shlwapi user32 userenv uxtheme version winmm winspool ws2_32
-  wtsapi32)
+  winhttp wtsapi32)
 if(NOT OBJDUMP OR NOT IS_DIRECTORY "${FOLDER}")
   message(FATAL_ERROR "CheckWindowsImports: give OBJDUMP and FOLDER")
 endif()
