@@ -421,6 +421,15 @@ TEST_F(WindowsProgram, CaptionMinimisedStartStandbyBehindTheIconAndTheFrenchQuit
     EXPECT_TRUE(waitUntil([&] { return wmState(*window) == IconicState && !desk.viewable(*window); }, 10s))
         << "WM_STATE " << wmState(*window);
 
+    // A second start by hand (one Tolvane per user and settings) ends at
+    // once and brings the running one's window back from the taskbar.
+    const auto second = waitForExit(startTolvane(), 30s);
+    ASSERT_TRUE(second) << "the second Tolvane.exe kept running";
+    EXPECT_EQ(second->status.value_or(-1), 0);
+    EXPECT_TRUE(waitUntil([&] { return wmState(*window) == NormalState && desk.viewable(*window); }, 10s))
+        << "the running Tolvane stayed minimised; WM_STATE " << wmState(*window);
+    EXPECT_EQ(running("Tolvane.exe").size(), 1u);
+
     // The close box asks, in French: the buttons' mnemonics are "O"ui and
     // "N"on, and a message box takes them without Alt. "y" (an English
     // "Yes") answers nothing; "o" quits.
@@ -437,7 +446,7 @@ TEST_F(WindowsProgram, CaptionMinimisedStartStandbyBehindTheIconAndTheFrenchQuit
 
     // "/Veille=True", any case, no X tray: hidden (not minimised) behind
     // the icon in wine's own notification area.
-    const pid_t second = startTolvane({"/veille=TRUE"});
+    const pid_t hidden = startTolvane({"/veille=TRUE"});
     window = desk.waitForWindow(caption(), 30s);
     ASSERT_TRUE(window);
     std::optional<std::string> tray;
@@ -466,8 +475,8 @@ TEST_F(WindowsProgram, CaptionMinimisedStartStandbyBehindTheIconAndTheFrenchQuit
         << "Afficher did not bring the window back";
     EXPECT_TRUE(waitUntil([&] { return !desk.viewable(*tray); }, 10s)) << "the icon stayed after Afficher";
     EXPECT_TRUE(otherShownWindows(desk, *window).empty()) << "the menu stayed open";
-    ::kill(second, SIGKILL);
-    ASSERT_TRUE(waitForExit(second, 10s));
+    ::kill(hidden, SIGKILL);
+    ASSERT_TRUE(waitForExit(hidden, 10s));
 
     // With a real XEmbed tray wine docks the icon there, and the window is
     // hidden all the same. (Its menu is not reached through the docked icon
