@@ -134,6 +134,24 @@ bool settingsInSystemStore();
 // the session instead). The first call installs the handlers.
 int terminationRequests();
 
+// Watches the desktop's notification area, so that standby can react when
+// it goes away (a panel that crashed or was restarted) and when it comes
+// back, from events rather than by looking on a timer.
+class NotificationAreaWatch {
+public:
+    virtual ~NotificationAreaWatch() = default;
+    // Becomes readable when the area may have changed; -1 when the system
+    // needs no watching.
+    virtual int descriptor() const = 0;
+    // Takes in what arrived and tells whether an area is there now; nothing
+    // when that is unknown (the display did not answer).
+    virtual std::optional<bool> areaPresent() = 0;
+};
+// A watch of the area of the display Tolvane shows on. On Windows nothing
+// needs watching (the toolkit puts the icon back when the shell restarts):
+// the watch's descriptor is -1.
+std::unique_ptr<NotificationAreaWatch> watchNotificationArea();
+
 // The current user, as the system names them for access checks: the user id
 // on Linux, the security identifier (SID) on Windows; "" when it cannot be
 // read. Names of things only this user may reach carry it.

@@ -52,6 +52,15 @@ std::string privateRuntimeFolder() {
 
 void allowForegroundFor(std::uint32_t pid) { ::AllowSetForegroundWindow(pid); }
 
+std::unique_ptr<NotificationAreaWatch> watchNotificationArea() {
+    class Unwatched final : public NotificationAreaWatch {
+    public:
+        int descriptor() const override { return -1; }
+        std::optional<bool> areaPresent() override { return true; }
+    };
+    return std::make_unique<Unwatched>();
+}
+
 namespace {
 
 using win32backend::toWide;

@@ -3,6 +3,7 @@
 // the watch over each batch page. All comparisons with now are strict.
 
 #include <chrono>
+#include <vector>
 
 namespace tolvane {
 
@@ -12,13 +13,19 @@ struct BatchPageClock {
     std::chrono::local_seconds next{};   // the next batch instant
     bool started = false;                // the batch due at `next` was started
     std::chrono::local_seconds recompute{};  // replan after this instant
+    // The instants whose batch this run has started (the last day's). When
+    // the clocks go back, the wall clock shows an instant a second time; its
+    // batch has run already and is never started again.
+    std::vector<std::chrono::local_seconds> startedInstants{};
 };
 
 enum class PageTickAction { None, StartBatch, Replan };
 
 // One tick for one page. StartBatch: the caller starts the batch (the state
-// is already latched, replan 120 s later). Replan: the caller recomputes the
-// next instant. An unarmed page does nothing.
+// is already latched and the instant noted as started, replan 120 s later).
+// Replan: the caller recomputes the next instant; also asked, instead of a
+// start, when the instant due is one already started. An unarmed page does
+// nothing.
 PageTickAction batchPageTick(BatchPageClock& page, std::chrono::local_seconds now);
 
 enum class RestartAction { None, StartRestarter, NoRestarter };

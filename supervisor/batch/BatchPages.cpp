@@ -60,8 +60,10 @@ void BatchPages::ProchainBatchScheduler() {
     if (m_view.schedulerDay(0) != 1) return;
     std::array<bool, 8> days{};
     for (int i = 1; i <= 7; ++i) days[static_cast<std::size_t>(i)] = m_view.schedulerDay(i) == 1;
+    // Instants already started are passed over: in the repeated hour of the
+    // autumn change, a click would otherwise plan today's instant once more.
     const auto next = nextBatchInstant(m_platform.localNow(), days, m_view.schedulerTiming(0),
-                                       quarterMinute(m_view.schedulerTiming(1)));
+                                       quarterMinute(m_view.schedulerTiming(1)), Scheduler.startedInstants);
     if (!next) return;
     Scheduler.next = *next;
     m_view.setSchedulerNextText(
@@ -121,7 +123,7 @@ void BatchPages::ProchainBatchPlanner() {
     std::array<bool, 8> days{};
     for (int i = 1; i <= 7; ++i) days[static_cast<std::size_t>(i)] = m_view.plannerDay(i) == 1;
     const auto next = nextBatchInstant(m_platform.localNow(), days, m_view.plannerTiming(0),
-                                       quarterMinute(m_view.plannerTiming(1)));
+                                       quarterMinute(m_view.plannerTiming(1)), Planner.startedInstants);
     if (!next) return;
     Planner.next = *next;
     m_view.setPlannerNextText(

@@ -1,5 +1,6 @@
 #include "supervisor/batch/BatchSchedule.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
@@ -84,6 +85,17 @@ std::optional<local_seconds> nextBatchInstant(local_seconds now, const std::arra
     }
     if (!found) return std::nullopt;
     return best;
+}
+
+std::optional<local_seconds> nextBatchInstant(local_seconds now, const std::array<bool, 8>& days,
+                                              int hour, int minute,
+                                              const std::vector<local_seconds>& passOver) {
+    auto next = nextBatchInstant(now, days, hour, minute);
+    // Each round moves strictly later, so this ends after at most one round
+    // per instant passed over.
+    while (next && std::find(passOver.begin(), passOver.end(), *next) != passOver.end())
+        next = nextBatchInstant(*next + seconds{1}, days, hour, minute);
+    return next;
 }
 
 std::string nextBatchLabel(local_seconds instant,

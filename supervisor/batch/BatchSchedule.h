@@ -28,6 +28,11 @@ int quarterMinute(int quarterIndex);
 std::optional<std::chrono::local_seconds> nextBatchInstant(std::chrono::local_seconds now,
                                                            const std::array<bool, 8>& days,
                                                            int hour, int minute);
+// The same, passing over the instants in `passOver` (those already started in
+// this run): the first ticked instant after them instead.
+std::optional<std::chrono::local_seconds> nextBatchInstant(
+    std::chrono::local_seconds now, const std::array<bool, 8>& days, int hour, int minute,
+    const std::vector<std::chrono::local_seconds>& passOver);
 
 // The label of a next instant: longDate(the date) + " " + HH + "h " + MM.
 std::string nextBatchLabel(std::chrono::local_seconds instant,

@@ -71,6 +71,7 @@ Frm_Main::Frm_Main(platform::Platform& platform, SettingsStore& settings, QWidge
                                      QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
     };
     makeTrayHost = [] { return std::make_unique<QtTrayIconHost>(); };
+    makeAreaWatch = [] { return platform::watchNotificationArea(); };
     endProcess = [](int code) {
         std::fflush(nullptr);
         std::_Exit(code);
@@ -285,7 +286,10 @@ void Frm_Main::EndTolvane(int exitCode) {
 void Frm_Main::CommandVeille_Click() { MiseEnVeilleForcee(); }
 
 void Frm_Main::MiseEnVeilleForcee() {
-    if (!m_sysTray) m_sysTray = std::make_unique<FrmSysTray>(makeTrayHost());
+    if (!m_sysTray) {
+        m_sysTray = std::make_unique<FrmSysTray>(makeTrayHost());
+        if (makeAreaWatch) m_sysTray->watchArea(makeAreaWatch());
+    }
     m_sysTray->MinimizeToTray(this, true, QStringLiteral("Vantorix: Tools Launcher"));
 }
 

@@ -55,6 +55,8 @@ public:
     std::function<void(int)> endProcess;
     // The notification-area icon standby uses; tests give a fake.
     std::function<std::unique_ptr<TrayIconHost>()> makeTrayHost;
+    // The watch of the notification area standby follows; tests give none.
+    std::function<std::unique_ptr<platform::NotificationAreaWatch>()> makeAreaWatch;
     // The hidden tray form, once standby has been entered.
     FrmSysTray* sysTray() { return m_sysTray.get(); }
 

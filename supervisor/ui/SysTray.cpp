@@ -2,10 +2,22 @@
 
 #include <QApplication>
 #include <QMenu>
+#include <QSocketNotifier>
 #include <QSystemTrayIcon>
 #include <QWidget>
 
 namespace tolvane {
+
+namespace {
+// The program's own forms: its windows and dialog boxes. Never the toolkit's
+// own window that draws the notification-area icon (hidden, the icon turns
+// into an empty square), nor a menu or a tip.
+bool isOwnForm(const QWidget* form) {
+    if (form->inherits("QSystemTrayIconSys")) return false;
+    const Qt::WindowType type = form->windowType();
+    return type == Qt::Window || type == Qt::Dialog;
+}
+}  // namespace
 
 QtTrayIconHost::QtTrayIconHost()
     : m_MnuFlottant(std::make_unique<QMenu>(QStringLiteral("Flottant"))),
@@ -62,7 +74,7 @@ void FrmSysTray::MinimizeToTray(QWidget* formToHide, bool hideAll, const QString
     const QWidgetList forms = QApplication::topLevelWidgets();
     for (auto it = forms.crbegin(); it != forms.crend(); ++it) {
         QWidget* form = *it;
-        if (!form->isVisible()) continue;
+        if (!form->isVisible() || !isOwnForm(form)) continue;
         form->hide();
         ListeFrm.append(form->objectName());
         m_hiddenForms.append(form);
@@ -106,6 +118,33 @@ void FrmSysTray::forgetWindows() {
     m_hiddenForms.clear();
     m_minimisedInstead = nullptr;
     SysTrayRemoveIcon();
+}
+
+void FrmSysTray::watchArea(std::unique_ptr<platform::NotificationAreaWatch> watch) {
+    m_watchNotifier.reset();
+    m_watch = std::move(watch);
+    if (!m_watch || m_watch->descriptor() < 0) return;
+    m_watchNotifier = std::make_unique<QSocketNotifier>(m_watch->descriptor(), QSocketNotifier::Read);
+    QObject::connect(m_watchNotifier.get(), &QSocketNotifier::activated, this, [this] {
+        // Unknown (the display did not answer) changes nothing.
+        if (const auto present = m_watch->areaPresent(); present && !*present) notificationAreaGone();
+    });
+    // What happened before the notifier was there.
+    if (const auto present = m_watch->areaPresent(); present && !*present) notificationAreaGone();
+}
+
+void FrmSysTray::notificationAreaGone() {
+    if (m_hiddenForms.isEmpty()) return;
+    QWidget* main = m_mainForm.data();
+    for (QWidget* form : std::as_const(m_hiddenForms)) {
+        if (form && form != main) form->show();
+    }
+    m_hiddenForms.clear();
+    ListeFrm.clear();
+    if (main) {
+        main->showMinimized();
+        m_minimisedInstead = main;
+    }
 }
 
 void FrmSysTray::Form_Unload() {

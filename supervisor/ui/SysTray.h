@@ -11,7 +11,10 @@
 #include <functional>
 #include <memory>
 
+#include "platform/platform.h"
+
 class QMenu;
+class QSocketNotifier;
 class QSystemTrayIcon;
 class QWidget;
 
@@ -80,6 +83,13 @@ public:
     // The main window is being destroyed: remove the icon, show nothing.
     void forgetWindows();
 
+    // Follows the notification area while Tolvane runs.
+    void watchArea(std::unique_ptr<platform::NotificationAreaWatch> watch);
+    // The area went away: hidden windows would be out of the operator's
+    // reach, so standby falls back to what it does without an area (the main
+    // window minimised, the icon shown again when an area comes back).
+    void notificationAreaGone();
+
 private:
     std::unique_ptr<TrayIconHost> m_host;
     // The windows behind the names of ListeFrm: two windows may share a
@@ -88,6 +98,8 @@ private:
     QPointer<QWidget> m_mainForm;
     // The main window was minimised instead of hidden (no area at the time).
     QPointer<QWidget> m_minimisedInstead;
+    std::unique_ptr<platform::NotificationAreaWatch> m_watch;
+    std::unique_ptr<QSocketNotifier> m_watchNotifier;
 };
 
 }  // namespace tolvane

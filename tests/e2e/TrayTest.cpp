@@ -206,3 +206,52 @@ TEST(Standby, DueSchedulerBatchStartsAsWhenShown) {
     EXPECT_EQ(s.trayIcons(), 1u);
     EXPECT_TRUE(viewableTolvaneWindows(s).empty()) << "the batch brought the window back";
 }
+
+// The icon is drawn in the real notification area, after "/Veille=True" and
+// after "Mettre en veille": its window holds the program's icon, not an
+// empty square. And when the area goes away during standby (the panel
+// crashed), the window comes back minimised within two seconds, supervision
+// goes on, and the icon is docked again as soon as an area comes back.
+TEST(Standby, IconIsDrawnAndALostNotificationAreaBringsTheWindowBackMinimised) {
+    Station s;
+    startTrayAndWait(s);
+    s.setTool(6, "Launch", "1");
+    s.setTool(6, "Tempo", "0");
+    s.setTool(6, "Check", "1");
+    s.setTool(6, "Freq", "0");  // "01 Min": three seconds at twenty times the speed
+    s.startTolvane({"/Veille=True"}, "@2026-12-08 10:00:00 x20");
+    Desktop desk(s.display());
+    const auto window = desk.waitForWindow(Caption, 10s);
+    ASSERT_TRUE(window);
+    const auto iconDrawn = [&] {
+        const auto icons = s.trayIconWindows();
+        return icons.size() == 1 && s.probe().colourCount(icons.front()).value_or(0) > 1;
+    };
+    EXPECT_TRUE(waitUntil(iconDrawn, 10s)) << "the icon after /Veille=True is not drawn";
+
+    // "Afficher", then the window's own "Mettre en veille" button.
+    ASSERT_TRUE(openIconMenu(s, desk));
+    desk.run("xdotool key --delay 100 Down Return");
+    ASSERT_TRUE(waitUntil([&] { return desk.viewable(*window) && s.trayIcons() == 0; }, 5s));
+    desk.activate(*window);
+    for (int attempt = 0; attempt < 3 && desk.viewable(*window); ++attempt) {
+        desk.clickClient(*window, 594, 396);
+        waitUntil([&] { return !desk.viewable(*window); }, 2s);
+    }
+    ASSERT_FALSE(desk.viewable(*window)) << "Mettre en veille did not hide the window";
+    EXPECT_TRUE(waitUntil(iconDrawn, 10s)) << "the icon after Mettre en veille is not drawn";
+
+    // The area goes away.
+    s.stopTray();
+    EXPECT_TRUE(waitUntil([&] { return wmState(s, *window) == IconicState; }, 2500ms))
+        << "the window stayed out of reach; WM_STATE " << wmState(s, *window);
+    ASSERT_TRUE(s.waitForStarts("VX8_Tools_Data", 1, 10s));
+    for (const pid_t pid : s.running("VX8_Tools_Data")) ::kill(pid, SIGKILL);
+    EXPECT_TRUE(s.waitForStarts("VX8_Tools_Data", 2, 10s)) << "supervision stopped with the area";
+
+    // An area comes back: the icon with it, drawn; the window stays in the
+    // taskbar until the operator brings it back.
+    startTrayAndWait(s);
+    EXPECT_TRUE(waitUntil(iconDrawn, 15s)) << "no drawn icon once an area came back";
+    EXPECT_EQ(wmState(s, *window), IconicState);
+}

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 #include <stdexcept>
 
 #include "support/Processes.h"
@@ -213,6 +214,28 @@ std::optional<XProbe::MapState> XProbe::mapState(std::uint32_t window) {
     if (s == XCB_MAP_STATE_VIEWABLE) return MapState::Viewable;
     if (s == XCB_MAP_STATE_UNVIEWABLE) return MapState::Unviewable;
     return MapState::Unmapped;
+}
+
+std::optional<std::size_t> XProbe::colourCount(std::uint32_t window) {
+    auto* geometry = xcb_get_geometry_reply(conn(m_c), xcb_get_geometry(conn(m_c), window), nullptr);
+    if (!geometry) return std::nullopt;
+    const auto width = geometry->width;
+    const auto height = geometry->height;
+    std::free(geometry);
+    auto* image = xcb_get_image_reply(
+        conn(m_c), xcb_get_image(conn(m_c), XCB_IMAGE_FORMAT_Z_PIXMAP, window, 0, 0, width, height, ~0u), nullptr);
+    if (!image) return std::nullopt;
+    // Depth 24 and 32 windows both come as 32 bits a pixel here.
+    const auto* data = xcb_get_image_data(image);
+    const int length = xcb_get_image_data_length(image);
+    std::set<std::uint32_t> colours;
+    for (int at = 0; at + 3 < length; at += 4) {
+        std::uint32_t pixel = 0;
+        std::memcpy(&pixel, data + at, 4);
+        colours.insert(pixel & 0xFFFFFFu);
+    }
+    std::free(image);
+    return colours.size();
 }
 
 void XProbe::grabServer() {

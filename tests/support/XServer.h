@@ -72,6 +72,10 @@ public:
     std::uint32_t createWindow(std::uint32_t parent, const std::optional<std::pair<std::string, std::string>>& wmName,
                                const std::optional<std::string>& netWmName);
     void setClientList(const std::vector<std::uint32_t>& windows);
+    // How many different colours the window's pixels hold (a drawn icon has
+    // several; an empty square one); nothing when the server gives no image
+    // (a window that is not on screen).
+    std::optional<std::size_t> colourCount(std::uint32_t window);
     // Holds the server for this connection alone, as a window manager or a
     // screen grabber does: every other client waits until ungrabServer().
     void grabServer();

@@ -122,6 +122,21 @@ TEST(BatchPageTick, AWeekStartsOncePerTickedDay) {
     EXPECT_EQ(page.starts, (std::vector{mon(10, 15, 30), at(2025, 6, 12, 10, 15, 30), at(2025, 6, 16, 10, 15, 30)}));
 }
 
+TEST(BatchPageTick, AStartedInstantTheClockBringsRoundAgainIsReplannedNotStarted) {
+    PageHarness page;
+    page.plan(mon(9, 0));
+    page.run(mon(10, 14, 40), mon(10, 16, 10));  // started, not replanned yet
+    page.run(mon(9, 30), mon(10, 30));           // the wall clock an hour back
+    EXPECT_EQ(page.starts, std::vector{mon(10, 15, 10)});
+    EXPECT_EQ(page.replans, std::vector{mon(10, 15, 30)});
+    EXPECT_EQ(page.clock.next, at(2025, 6, 16, 10, 15));
+    // Only the last day's starts are remembered.
+    page.days = {false, true, true, true, true, true, true, true};
+    page.plan(mon(10, 30));
+    page.run(mon(10, 30, 30), at(2025, 6, 11, 12, 0));
+    EXPECT_EQ(page.clock.startedInstants, std::vector{at(2025, 6, 11, 10, 15)});
+}
+
 TEST(DailyRestartTick, StrictlyAfterTheInstantThenOneDayAhead) {
     local_seconds instant = at(2025, 6, 10, 4, 7);
     EXPECT_EQ(dailyRestartTick(instant, at(2025, 6, 10, 4, 7, 0), true), RestartAction::None);

@@ -489,5 +489,66 @@ TEST_F(BatchPagesTest, AFailedBatchStartIsNotRetriedUntilTheNextInstant) {
     EXPECT_EQ(pages.Scheduler.next, at(2025, 6, 16, 10, 15));
 }
 
+// --- The repeated hour of the autumn change ------------------------------------------------
+
+// Sunday 26 October 2025: the wall clock runs 02:00 to 02:59 twice. Each page
+// is ticked for Sunday 02:15; `awakeFrom` is the first tick of the first pass
+// (a machine asleep until then starts the batch late, and the clocks go back
+// before the page is replanned). At the second 02:10 the operator may pick a
+// quarter and click the Sunday box.
+struct RepeatedHourCase {
+    const char* what;
+    bool planner;
+    local_seconds awakeFrom;
+    int quarterClicked;  // -1: no click
+    local_seconds plannedByClick;
+    std::vector<local_seconds> firstPassStarts, secondPassStarts;
+    local_seconds nextWeek;  // the instant planned after the night
+    const char* label;       // and shown
+};
+void PrintTo(const RepeatedHourCase& c, std::ostream* os) { *os << c.what; }
+
+class RepeatedHour : public BatchPagesTest, public ::testing::WithParamInterface<RepeatedHourCase> {};
+
+TEST_P(RepeatedHour, EachLocalInstantStartsOnceAndNextWeekStillStarts) {
+    const RepeatedHourCase& c = GetParam();
+    const auto sun = [](int h, int m, int s = 0) { return at(2025, 10, 26, h, m, s); };
+    BatchPageClock& clock = c.planner ? pages.Planner : pages.Scheduler;
+    platform.now = at(2025, 10, 25, 12, 0);
+    if (c.planner) armPlanner(7, 2, 1);
+    else armScheduler(7, 2, 1);
+
+    EXPECT_EQ(runClock(c.awakeFrom, sun(2, 59, 50)), c.firstPassStarts);
+    std::vector<local_seconds> second = runClock(sun(2, 0), sun(2, 10));  // the clocks went back
+    if (c.quarterClicked >= 0) {
+        platform.now = sun(2, 10, 5);
+        (c.planner ? view.plannerTimings : view.schedulerTimings)[1] = c.quarterClicked;
+        if (c.planner) pages.CheckPlannerJour_Click(7);
+        else pages.CheckSchedulerJour_Click(7);
+        EXPECT_EQ(clock.next, c.plannedByClick);
+    }
+    for (auto t : runClock(sun(2, 10, 30), sun(3, 30))) second.push_back(t);
+    EXPECT_EQ(second, c.secondPassStarts);
+
+    EXPECT_EQ(clock.next, c.nextWeek);
+    EXPECT_EQ(c.planner ? view.plannerNext : view.schedulerNext, c.label);
+    EXPECT_EQ(runClock(c.nextWeek - seconds{20}, c.nextWeek + seconds{60}),
+              std::vector<local_seconds>{c.nextWeek + seconds{10}});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    AutumnChange, RepeatedHour,
+    ::testing::Values(
+        RepeatedHourCase{"Scheduler day box clicked", false, at(2025, 10, 26, 1, 59, 40), 1, at(2025, 11, 2, 2, 15),
+                         {at(2025, 10, 26, 2, 15, 10)}, {}, at(2025, 11, 2, 2, 15), "date 2025-11-02 02h 15"},
+        RepeatedHourCase{"Planner day box clicked", true, at(2025, 10, 26, 1, 59, 40), 1, at(2025, 11, 2, 2, 15),
+                         {at(2025, 10, 26, 2, 15, 10)}, {}, at(2025, 11, 2, 2, 15), "date 2025-11-02 02h 15"},
+        RepeatedHourCase{"woken late, clocks back before the replan", false, at(2025, 10, 26, 2, 59, 50), -1, {},
+                         {at(2025, 10, 26, 2, 59, 50)}, {}, at(2025, 11, 2, 2, 15), "date 2025-11-02 02h 15"},
+        // 02:30 went by in the first pass without a batch: this is its first start.
+        RepeatedHourCase{"moved to a quarter not started yet", true, at(2025, 10, 26, 1, 59, 40), 2,
+                         at(2025, 10, 26, 2, 30), {at(2025, 10, 26, 2, 15, 10)}, {at(2025, 10, 26, 2, 30, 30)},
+                         at(2025, 11, 2, 2, 30), "date 2025-11-02 02h 30"}));
+
 }  // namespace
 }  // namespace tolvane::testing

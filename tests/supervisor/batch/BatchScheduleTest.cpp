@@ -3,6 +3,7 @@
 #include <chrono>
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "supervisor/batch/BatchSchedule.h"
 
@@ -86,6 +87,24 @@ TEST(NextBatchInstantEveryDay, IsTheNextStartTimeAtOrAfterNow) {
         EXPECT_EQ(nextBatchInstant(at(2025, 6, 12, h, 30), all, 7, 45),
                   h <= 7 ? at(2025, 6, 12, 7, 45) : at(2025, 6, 13, 7, 45))
             << "hour " << h;
+}
+
+TEST(NextBatchInstantPassingOver, StartedInstantsGiveTheFirstLaterOne) {
+    // Sunday 26 October 2025, 02:10 of the repeated hour; Sunday and Monday at 02:15.
+    const auto now = at(2025, 10, 26, 2, 10);
+    const auto sun = at(2025, 10, 26, 2, 15), mon = at(2025, 10, 27, 2, 15);
+    const struct {
+        std::vector<local_seconds> passOver;
+        local_seconds expected;
+    } cases[] = {
+        {{}, sun},
+        {{sun}, mon},
+        {{mon, sun}, at(2025, 11, 2, 2, 15)},
+        {{at(2025, 10, 19, 2, 15), at(2025, 10, 26, 2, 30)}, sun},  // other instants change nothing
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(nextBatchInstant(now, ticked({kSun, kMon}), 2, 15, c.passOver), c.expected)
+            << c.passOver.size() << " passed over";
 }
 
 TEST(NextBatchLabel, LongDateOfTheInstantThenHourAndMinute) {
