@@ -2,13 +2,19 @@
 // twips, with its caption and default value. Behaviour is wired elsewhere.
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStyle>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTimer>
+
+#include <algorithm>
+#include <iterator>
 
 #include "supervisor/ui/AppIcon.h"
 #include "supervisor/ui/Frm_Main.h"
@@ -48,6 +54,14 @@ constexpr Heading Headings[] = {
 };
 constexpr int HeadingTop = 420;
 constexpr int HeadingHeight = 375;
+// Kept clear between one heading's text and the next heading. The headings
+// wrap onto the same two lines, so a gap no wider than a word space makes
+// "Prochaine vérification" and "Vérification manuelle" read as one line.
+constexpr int HeadingGap = 120;
+
+// The right edge shared by the bottom buttons and the batch pages; the clock
+// ends there too rather than against the window's edge.
+constexpr int RightEdge = 10935;
 
 constexpr const char* PageNames[] = {"Général", "Player", "Tools", "Batch"};
 constexpr const char* DayNames[] = {"Actif", "Lundi", "Mardi", "Mercredi", "Jeudi", "Vendredi", "Samedi", "Dimanche"};
@@ -68,6 +82,41 @@ QComboBox* makeList() {
 }
 
 QCheckBox* makeBox(const char* caption) { return new ToolCheckBox(tr8(caption)); }
+
+QFont narrowFace(const QFont& font) {
+    QFont narrow = font;
+    narrow.setFamilies({QStringLiteral("Arial Narrow"), QStringLiteral("Liberation Sans Narrow")});
+    return narrow;
+}
+
+// Width in twips a heading may fill: its own, but never up to the next one.
+int headingRoom(std::size_t at) {
+    const Heading& h = Headings[at];
+    if (at + 1 == std::size(Headings)) return h.width;
+    return std::min(h.width, Headings[at + 1].left - h.left - HeadingGap);
+}
+
+bool headingFits(std::size_t at, const QFont& font) {
+    const QFontMetrics metrics(font);
+    const QRect room(0, 0, headingRoom(at) / 15, HeadingHeight / 15);
+    const QRect drawn =
+        metrics.boundingRect(room, Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, tr8(Headings[at].text));
+    // A word wider than the room would be cut, and the heading's height holds
+    // two lines, not three (counted in lines: the drawn height of two lines
+    // can exceed it by a pixel of rounding, which costs nothing).
+    return drawn.width() <= room.width() && drawn.height() < 3 * metrics.lineSpacing();
+}
+
+// A heading that does not fit its room in the window's font takes the narrow
+// face, as a long tool caption does. A machine without a narrow face falls
+// back to one as wide as the window's, so the size then steps down until the
+// heading fits.
+QFont headingFont(std::size_t at, const QFont& windowFont) {
+    if (headingFits(at, windowFont)) return windowFont;
+    QFont narrow = narrowFace(windowFont);
+    while (!headingFits(at, narrow) && narrow.pointSizeF() > 6.0) narrow.setPointSizeF(narrow.pointSizeF() - 0.5);
+    return narrow;
+}
 
 }  // namespace
 
@@ -95,9 +144,12 @@ void Frm_Main::buildToolPages() {
     for (int p = 0; p < 3; ++p) {
         pages[static_cast<std::size_t>(p)] = new TwipsPage(SftTabsMain);
         SftTabsMain->addTab(pages[static_cast<std::size_t>(p)], tr8(PageNames[p]));
-        for (const Heading& h : Headings)
-            pages[static_cast<std::size_t>(p)]->place(makeLabel(h.text, true), h.left, HeadingTop, h.width,
+        for (std::size_t at = 0; at < std::size(Headings); ++at) {
+            QLabel* heading = makeLabel(Headings[at].text, true);
+            heading->setFont(headingFont(at, font()));
+            pages[static_cast<std::size_t>(p)]->place(heading, Headings[at].left, HeadingTop, headingRoom(at),
                                                       HeadingHeight);
+        }
     }
     auto* batchPage = new TwipsPage(SftTabsMain);
     SftTabsMain->addTab(batchPage, tr8(PageNames[3]));
@@ -114,9 +166,7 @@ void Frm_Main::buildToolPages() {
         if (caption->sizeHint().width() > (1380 - 60) / 15 - 2) {
             // A long caption ("Broadcaster backup") keeps clear of the Kill
             // button in the narrow face of the same font.
-            QFont narrow = font();
-            narrow.setFamilies({QStringLiteral("Arial Narrow"), QStringLiteral("Liberation Sans Narrow")});
-            caption->setFont(narrow);
+            caption->setFont(narrowFace(font()));
         }
         Label[at] = page->place(caption, 60, top + BoxDrop, -1, BoxHeight);
         CommandKillProcess[at] = page->place(new QPushButton(QStringLiteral("Kill")), 1380, top, 555, ButtonHeight);
@@ -216,15 +266,23 @@ void Frm_Main::buildBottomRow() {
     CommandQuitter = new QPushButton(QStringLiteral("Quitter..."), this);
     CommandQuitter->setGeometry(9660 / 15, 5760 / 15, 1275 / 15, 375 / 15);
 
-    // The clock sits in the top right corner, level with the tab captions.
+    // The clock stands right of the tab captions, level with them: as tall
+    // as the tab strip down to the page frame, which it must not overlap, and
+    // wide enough for its widest reading, ending where the buttons end.
     LabelTiming = new QLabel(QStringLiteral("00:00:00"), this);
-    LabelTiming->setGeometry(9720 / 15, 0, 1290 / 15, 360 / 15);
     LabelTiming->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     QFont rounded;
     rounded.setFamilies({QStringLiteral("Arial Rounded MT Bold"), QStringLiteral("Liberation Sans")});
     rounded.setBold(true);
     rounded.setPointSizeF(15.75);
     LabelTiming->setFont(rounded);
+    const QFontMetrics metrics(rounded);
+    int digit = 0;
+    for (char d = '0'; d <= '9'; ++d) digit = std::max(digit, metrics.horizontalAdvance(QLatin1Char(d)));
+    const int width = std::max(1290 / 15, 6 * digit + 2 * metrics.horizontalAdvance(QLatin1Char(':')) + 2);
+    const int stripHeight = SftTabsMain->tabBar()->sizeHint().height() -
+                            SftTabsMain->style()->pixelMetric(QStyle::PM_TabBarBaseOverlap, nullptr, SftTabsMain);
+    LabelTiming->setGeometry(RightEdge / 15 - width, SftTabsMain->y(), width, stripHeight);
     LabelTiming->raise();
 }
 

@@ -181,24 +181,7 @@ void Station::stopTray() {
     m_tray = -1;
 }
 
-bool Station::trayAreaAvailable() {
-    // What Qt itself looks at before it docks an icon: an owner of the
-    // _NET_SYSTEM_TRAY_S0 selection.
-    xcb_connection_t* c = xcb_connect(m_x->display().c_str(), nullptr);
-    bool owned = false;
-    if (!xcb_connection_has_error(c)) {
-        static const char name[] = "_NET_SYSTEM_TRAY_S0";
-        auto* a = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, sizeof name - 1, name), nullptr);
-        if (a) {
-            auto* o = xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, a->atom), nullptr);
-            owned = o && o->owner != XCB_NONE;
-            std::free(o);
-        }
-        std::free(a);
-    }
-    xcb_disconnect(c);
-    return owned;
-}
+bool Station::trayAreaAvailable() { return testsupport::trayAreaOwned(m_x->display()); }
 
 std::size_t Station::trayIcons() { return trayIconWindows().size(); }
 

@@ -216,6 +216,23 @@ std::optional<XProbe::MapState> XProbe::mapState(std::uint32_t window) {
     return MapState::Unmapped;
 }
 
+bool trayAreaOwned(const std::string& display) {
+    xcb_connection_t* c = xcb_connect(display.c_str(), nullptr);
+    bool owned = false;
+    if (!xcb_connection_has_error(c)) {
+        static const char name[] = "_NET_SYSTEM_TRAY_S0";
+        auto* a = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, sizeof name - 1, name), nullptr);
+        if (a) {
+            auto* o = xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, a->atom), nullptr);
+            owned = o && o->owner != XCB_NONE;
+            std::free(o);
+        }
+        std::free(a);
+    }
+    xcb_disconnect(c);
+    return owned;
+}
+
 std::optional<std::size_t> XProbe::colourCount(std::uint32_t window) {
     auto* geometry = xcb_get_geometry_reply(conn(m_c), xcb_get_geometry(conn(m_c), window), nullptr);
     if (!geometry) return std::nullopt;

@@ -41,6 +41,11 @@ private:
     std::string m_display;
 };
 
+// Does the display have a notification area (an owner of the
+// _NET_SYSTEM_TRAY_S0 selection, what Qt and wine look at before docking an
+// icon)? Asked on a connection of its own.
+bool trayAreaOwned(const std::string& display);
+
 class XProbe {
 public:
     explicit XProbe(const std::string& display);

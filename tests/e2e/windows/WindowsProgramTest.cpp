@@ -335,22 +335,7 @@ protected:
         waitForExit(m_tray, 5s);
         m_tray = -1;
     }
-    bool trayAreaAvailable() {
-        xcb_connection_t* c = xcb_connect(display().c_str(), nullptr);
-        bool owned = false;
-        if (!xcb_connection_has_error(c)) {
-            static const char name[] = "_NET_SYSTEM_TRAY_S0";
-            auto* a = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, sizeof name - 1, name), nullptr);
-            if (a) {
-                auto* o = xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, a->atom), nullptr);
-                owned = o && o->owner != XCB_NONE;
-                std::free(o);
-            }
-            std::free(a);
-        }
-        xcb_disconnect(c);
-        return owned;
-    }
+    bool trayAreaAvailable() { return trayAreaOwned(display()); }
     // Icons wine has docked into trayer's panel (windows of wine's explorer,
     // which draws every program's icon).
     std::size_t dockedIcons() {

@@ -14,6 +14,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include <QString>
+
 #include "support/Processes.h"
 
 namespace tolvane::e2e {
@@ -213,32 +215,11 @@ RegistryTree WineStation::regTree(const std::string& key) {
     if (run({"reg", "export", key, file, "/y"}, 60s).status != 0) return tree;
     std::ifstream in(hostFile, std::ios::binary);
     const std::string raw((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    // UTF-16LE with a BOM -> UTF-8.
-    std::u16string wide;
-    for (std::size_t i = 2; i + 1 < raw.size(); i += 2)
-        wide.push_back(static_cast<char16_t>(static_cast<unsigned char>(raw[i]) |
-                                             (static_cast<unsigned char>(raw[i + 1]) << 8)));
-    std::string text;
-    for (std::size_t i = 0; i < wide.size(); ++i) {
-        char32_t c = wide[i];
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < wide.size())
-            c = 0x10000 + ((c - 0xD800) << 10) + (wide[++i] - 0xDC00);
-        if (c < 0x80) {
-            text += static_cast<char>(c);
-        } else if (c < 0x800) {
-            text += static_cast<char>(0xC0 | (c >> 6));
-            text += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            text += static_cast<char>(0xE0 | (c >> 12));
-            text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            text += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            text += static_cast<char>(0xF0 | (c >> 18));
-            text += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            text += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
+    // UTF-16LE with a BOM.
+    const std::string text = raw.size() < 2 ? std::string()
+                                            : QString::fromUtf16(reinterpret_cast<const char16_t*>(raw.data() + 2),
+                                                                 static_cast<qsizetype>((raw.size() - 2) / 2))
+                                                  .toStdString();
     const std::string fullKey = lower(key);
     std::string section;
     bool inside = false;

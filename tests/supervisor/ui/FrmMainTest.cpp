@@ -2,13 +2,19 @@
 // loading stores, what it shows, and how edits are written.
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionTabWidgetFrame>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
+#include <cstdlib>
 #include <memory>
 #include <set>
 
@@ -75,6 +81,13 @@ struct Harness {
 };
 
 std::string idx(int i) { return "Idx_" + std::to_string(i); }
+
+// Where a label's text is drawn, in its parent's coordinates.
+QRect drawnText(const QLabel* label) {
+    const int flags = static_cast<int>(label->alignment()) | (label->wordWrap() ? Qt::TextWordWrap : 0);
+    return QFontMetrics(label->font()).boundingRect(label->contentsRect().translated(label->pos()), flags,
+                                                    label->text());
+}
 
 }  // namespace
 
@@ -458,6 +471,53 @@ private slots:
         QCOMPARE(w.TimerMemoire->interval(), 15000);
         QCOMPARE(w.Timer30s->interval(), 30000);
         QCOMPARE(w.size(), QSize(734, 414));
+    }
+
+    // Two headings drawn a word space apart read as one line ("vérification
+    // vérification manuelle"); none is cut by its own label either.
+    void neighbouringHeadingsStandApart() {
+        Harness h;
+        Frm_Main& w = h.load();
+        for (int p = 0; p < 3; ++p) {
+            QList<QLabel*> headings = w.SftTabsMain->widget(p)->findChildren<QLabel*>(Qt::FindDirectChildrenOnly);
+            headings.removeIf([](QLabel* label) { return !label->wordWrap(); });
+            std::sort(headings.begin(), headings.end(), [](QLabel* a, QLabel* b) { return a->x() < b->x(); });
+            QCOMPARE(headings.size(), 7);
+            for (qsizetype k = 0; k < headings.size(); ++k) {
+                const QRect drawn = drawnText(headings[k]);
+                QVERIFY(drawn.left() >= headings[k]->x() && drawn.right() <= headings[k]->geometry().right());
+                const int twoSpaces = 2 * QFontMetrics(headings[k]->font()).horizontalAdvance(QLatin1Char(' '));
+                if (k > 0)
+                    QVERIFY2(drawn.left() - drawnText(headings[k - 1]).right() > twoSpaces,
+                             qPrintable(headings[k - 1]->text() + QStringLiteral(" | ") + headings[k]->text()));
+            }
+        }
+    }
+
+    // The clock, whole and clear of the window's edge, stands level with the
+    // tab captions and above the page frame.
+    void clockStandsLevelWithTheTabCaptions() {
+        Harness h;
+        Frm_Main& w = h.load();
+        w.showNormal();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        const QRect box = w.LabelTiming->geometry();
+        const QRect drawn = drawnText(w.LabelTiming);
+        QVERIFY(drawn.left() >= box.left() && drawn.right() <= box.right() && drawn.right() < w.width() - 2);
+        QVERIFY(box.top() >= 0);
+
+        const QTabBar* bar = w.SftTabsMain->tabBar();
+        QStyleOptionTabWidgetFrame frame;
+        frame.initFrom(w.SftTabsMain);
+        frame.shape = bar->shape();
+        frame.lineWidth = w.style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, w.SftTabsMain);
+        frame.tabBarSize = bar->sizeHint();
+        frame.tabBarRect = bar->geometry();
+        const QRect pane = w.style()->subElementRect(QStyle::SE_TabWidgetTabPane, &frame, w.SftTabsMain);
+        QVERIFY2(box.bottom() < w.SftTabsMain->mapTo(&w, pane.topLeft()).y(), "the clock reaches the page frame");
+        const QPoint barAt = bar->mapTo(&w, QPoint(0, 0));
+        QVERIFY(std::abs(box.center().y() - bar->tabRect(0).translated(barAt).center().y()) <= 3);
+        QVERIFY(box.left() > bar->tabRect(bar->count() - 1).translated(barAt).right());
     }
 
     void everyToolHasOneRowOnItsPage() {
