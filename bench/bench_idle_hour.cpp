@@ -26,6 +26,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "supervisor/core/QtJournal.h"
 #include "supervisor/core/SettingsStore.h"
 #include "supervisor/ui/Frm_Main.h"
 
@@ -49,7 +50,8 @@ public:
         m_pending -= whole;
     }
 
-    bool startProgram(const std::string& path, const std::string& arguments, platform::ShowState show) override {
+    platform::StartResult startProgram(const std::string& path, const std::string& arguments,
+                                       platform::ShowState show) override {
         ++starts;
         return m_real->startProgram(path, arguments, show);
     }
@@ -118,7 +120,11 @@ int main(int argc, char** argv) {
         settings.values[{"Freq", indexKey(i)}] = "0";
     }
 
+    // The journal as Tolvane has it (under $XDG_DATA_HOME): an idle hour
+    // writes nothing, and this shows what having it costs.
+    QtJournal journal("bench_idle_hour");
     Frm_Main window(clock, settings);
+    window.setJournal(journal, [&journal] { journal.removeExpiredFiles(); });
     window.Form_Initialize();
     window.Form_Load("");
     for (QTimer* timer : {window.TimerLaunch, window.TimerCheck, window.TimerMemoire, window.Timer30s}) timer->stop();

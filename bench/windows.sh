@@ -130,7 +130,7 @@ for section in Launch Tempo Check Freq; do
     case $section in Launch|Check) echo "Idx_$i=1" ;; *) echo "Idx_$i=0" ;; esac
   done
 done >"$linux/config/Vantorix/Tolvane.ini"
-DISPLAY=":$((base + 1))" XDG_CONFIG_HOME="$linux/config" "$linux/Tolvane" >/dev/null 2>&1 &
+DISPLAY=":$((base + 1))" XDG_CONFIG_HOME="$linux/config" XDG_DATA_HOME="$linux/data" "$linux/Tolvane" >/dev/null 2>&1 &
 linux_pid=$!
 pids+=("$linux_pid")
 

@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tolvane::platform {
@@ -30,6 +31,22 @@ struct ProcessInfo {
 // more tick of waiting.
 enum class WindowPresence { Absent = 0, Found = 1, Unknown = 2 };
 
+// The outcome of a start. Tests read as a bool ("if (!startProgram(...))").
+struct StartResult {
+    bool started = false;
+    // Why it was not started: the system's message for its error code
+    // (strerror on Linux, FormatMessage on Windows, in the user's language),
+    // or ours when the request itself could not be made (an empty path, an
+    // argument the system cannot carry). Empty when started.
+    std::string failure;
+    explicit operator bool() const { return started; }
+    static StartResult success() { return {true, {}}; }
+    static StartResult refused(std::string why) { return {false, std::move(why)}; }
+};
+
+// How the system's log ranks a line.
+enum class LogSeverity { Information, Warning, Error };
+
 // The four numbers and the text of the program's version resource.
 struct VersionInfo {
     int major = 0;
@@ -45,11 +62,12 @@ public:
     // Processes -------------------------------------------------------------
 
     // Starts applicationPath with the argument text (split by the Windows
-    // command-line rules where the system wants an argument vector). Returns
-    // whether the program was started; never waits for it and never runs a
-    // shell. All text is UTF-8.
-    virtual bool startProgram(const std::string& applicationPath, const std::string& arguments,
-                              ShowState show) = 0;
+    // command-line rules where the system wants an argument vector). Tells
+    // whether the program was started and, when not, why, in the system's
+    // own words where the system refused; never waits for it and never runs
+    // a shell. All text is UTF-8.
+    virtual StartResult startProgram(const std::string& applicationPath, const std::string& arguments,
+                                     ShowState show) = 0;
 
     // Ends, forcibly and without waiting, every process of the current user
     // whose executable file name is baseName plus executableSuffix(), compared
@@ -163,6 +181,14 @@ std::string userIdentity();
 // link) on Linux; the user's temporary folder on Windows. "" when there is
 // none to be had.
 std::string privateRuntimeFolder();
+
+// Hands one line to the system's log under `identifier` (the program's
+// name), never waiting: a line the log does not take at once is dropped.
+// Linux: syslog through /dev/log (the systemd journal collects it).
+// Windows: NotSupported for now: the Application event log needs a message
+// table in the executables and the source the installer registers.
+enum class SystemLogResult { Sent, Dropped, NotSupported };
+SystemLogResult sendToSystemLog(const std::string& identifier, LogSeverity severity, const std::string& message);
 
 // Lets the process `pid` bring its window to the front (Windows gives the
 // foreground only to the process the user last worked with; without this the

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "supervisor/core/QtJournal.h"
 #include "supervisor/core/QtSettingsStore.h"
 #include "supervisor/core/SingleInstance.h"
 #include "supervisor/core/Startup.h"
@@ -48,17 +49,28 @@ int main(int argc, char** argv) {
         commandLine += argv[i];
     }
 
+    tolvane::QtJournal journal(application);
+
     // One Tolvane per user and settings store: a second start shows the
     // running one (when an operator asked for it) and ends.
     tolvane::SingleInstance instance(*platform, application, settings.location());
     const bool askToShow = tolvane::secondStartAsksToShow(commandLine);
     if (instance.claim(askToShow) == tolvane::SingleInstance::Claim::AnotherRuns) {
+        journal.record({tolvane::JournalEvent::SecondTolvaneTurnedAway, {}, {{"ligne de commande", commandLine}}});
         std::fprintf(stderr, "%s\n",
                      tolvane::secondStartMessage(application, askToShow).c_str());
         return 0;
     }
+    // Asked to end by the system from here on: the request waits for the
+    // event loop, so the run's start line always gets its closing line.
+    const int terminationFd = tolvane::platform::terminationRequests();
+    // Only the one Tolvane looks at how the last run ended.
+    journal.beginRun({{"version", tolvane::VersionText(platform->ownVersion())},
+                      {"ligne de commande", commandLine},
+                      {"veille", tolvane::hasStandbySwitch(commandLine) ? "oui" : "non"}});
 
     tolvane::Frm_Main window(*platform, settings);
+    window.setJournal(journal, [&journal] { journal.removeExpiredFiles(); });
     instance.onShowRequest = [&window] { window.showOnRequest(); };
     window.batch().beforeRestartHandOver = [&instance] { instance.release(); };
     window.batch().afterFailedHandOver = [&instance] { instance.reclaim(); };
@@ -66,9 +78,9 @@ int main(int argc, char** argv) {
     // Asked to end by the system: end the way Tolvane always ends, so the
     // notification-area icon goes too. The tools keep running.
     std::unique_ptr<QSocketNotifier> terminationNotifier;
-    if (const int fd = tolvane::platform::terminationRequests(); fd >= 0) {
-        terminationNotifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
-        QObject::connect(terminationNotifier.get(), &QSocketNotifier::activated, [&window] { window.EndTolvane(0); });
+    if (terminationFd >= 0) {
+        terminationNotifier = std::make_unique<QSocketNotifier>(terminationFd, QSocketNotifier::Read);
+        QObject::connect(terminationNotifier.get(), &QSocketNotifier::activated, [&window] { window.endOnSystemRequest(); });
     }
 
     window.Form_Initialize();

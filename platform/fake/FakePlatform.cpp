@@ -25,12 +25,12 @@ std::string baseNameOf(const std::string& path) {
 }
 }  // namespace
 
-bool FakePlatform::startProgram(const std::string& applicationPath, const std::string& arguments,
-                                ShowState show) {
+StartResult FakePlatform::startProgram(const std::string& applicationPath, const std::string& arguments,
+                                       ShowState show) {
     starts.push_back({applicationPath, arguments, show});
-    if (refuseStarts) return false;
+    if (refuseStarts) return StartResult::refused(refusal);
     if (startedProgramsOpenWindows) windows.insert(baseNameOf(applicationPath));
-    return true;
+    return StartResult::success();
 }
 
 void FakePlatform::killProcessesNamed(const std::string& baseName) {

@@ -33,6 +33,7 @@ public:
     std::string executablePath = "/opt/vantorix/Tolvane";
     std::optional<VersionInfo> version = VersionInfo{2026, 1207, 2330, "Vantorix: Tools Launcher"};
     bool refuseStarts = false;
+    std::string refusal = "No such file or directory";  // the reason a refused start gives
     // When set, a started program's window appears at once (title = the
     // application path's base name without suffix).
     bool startedProgramsOpenWindows = false;
@@ -42,8 +43,8 @@ public:
     std::vector<std::string> kills;
     int windowQueries = 0;
 
-    bool startProgram(const std::string& applicationPath, const std::string& arguments,
-                      ShowState show) override;
+    StartResult startProgram(const std::string& applicationPath, const std::string& arguments,
+                             ShowState show) override;
     void killProcessesNamed(const std::string& baseName) override;
     std::vector<ProcessInfo> listProcesses() override { return processes; }
     std::optional<std::uint64_t> workingSetBytes(std::uint32_t pid) override;

@@ -24,10 +24,30 @@ namespace tolvane::platform::linuxbackend {
 // programs (the stand-in) read it to start unmapped or iconic.
 inline constexpr const char* kShowStateVariable = "TOLVANE_SHOW_STATE";
 
-bool startProgram(const std::string& applicationPath, const std::string& arguments, ShowState show);
+StartResult startProgram(const std::string& applicationPath, const std::string& arguments, ShowState show);
 void killProcessesNamed(const std::string& imageName);
 std::vector<ProcessInfo> listProcesses();
 std::optional<std::uint64_t> workingSetBytes(std::uint32_t pid);
+
+// The system's log (SystemLog.cpp) ------------------------------------------
+
+// A syslog datagram socket to `path` (/dev/log; a test's own socket in the
+// tests), opened on first use, never blocking: send answers false for a line
+// the log did not take at once.
+class SystemLogSocket {
+public:
+    explicit SystemLogSocket(std::string path);
+    ~SystemLogSocket();
+    SystemLogSocket(const SystemLogSocket&) = delete;
+    SystemLogSocket& operator=(const SystemLogSocket&) = delete;
+    bool send(const std::string& identifier, LogSeverity severity, const std::string& message);
+
+private:
+    bool open();
+    std::string m_path;
+    std::mutex m_mutex;
+    int m_fd = -1;
+};
 
 // Windows (X11Windows.cpp) ----------------------------------------------------
 

@@ -77,6 +77,14 @@ char* launchStacks() {
 
 int errnoOr(int fallback) { return errno != 0 ? errno : fallback; }
 
+// The system's own words for an error code, in the user's language (the
+// toolkit has set the locale from the environment).
+std::string systemMessage(int error) {
+    char buf[256];
+    const char* text = ::strerror_r(error, buf, sizeof buf);  // the GNU form: may not use buf
+    return text ? std::string(text) : "erreur " + std::to_string(error);
+}
+
 // The program's side, between clone and exec. It shares the memory of
 // Tolvane (possibly multi-threaded), so only async-signal-safe calls, no
 // allocation, and nothing written but `launch.execError`.
@@ -247,16 +255,18 @@ int pidfdSendSignal(int pidfd, int sig) {
 
 }  // namespace
 
-bool startProgram(const std::string& applicationPath, const std::string& arguments, ShowState show) {
+StartResult startProgram(const std::string& applicationPath, const std::string& arguments, ShowState show) {
     try {
-        if (applicationPath.empty() || applicationPath.find('\0') != std::string::npos) return false;
+        if (applicationPath.empty()) return StartResult::refused("chemin du programme vide");
+        if (applicationPath.find('\0') != std::string::npos)
+            return StartResult::refused("caractère nul dans le chemin du programme");
 
         // Everything the children need is built here: they may not allocate.
         std::vector<std::string> args = splitWindowsArguments(arguments);
         for (const auto& a : args) {
             // An argument cannot carry a NUL through exec; starting the tool
             // with a silently shortened argument would be worse than not at all.
-            if (a.find('\0') != std::string::npos) return false;
+            if (a.find('\0') != std::string::npos) return StartResult::refused("caractère nul dans les arguments");
         }
         std::vector<char*> argv;
         argv.reserve(args.size() + 2);
@@ -289,7 +299,7 @@ bool startProgram(const std::string& applicationPath, const std::string& argumen
         // would cost a TLB flush on every processor the clones ran on.
         std::lock_guard lock(launchMutex());
         char* const stacks = launchStacks();
-        if (!stacks) return false;
+        if (!stacks) return StartResult::refused(systemMessage(ENOMEM));
         launch.programStackTop = stacks + kStackSize;  // stacks grow down
         char* const intermediateStackTop = stacks + 2 * kStackSize;
 
@@ -301,6 +311,7 @@ bool startProgram(const std::string& applicationPath, const std::string& argumen
         ::pthread_sigmask(SIG_SETMASK, &all, &previous);
         const pid_t intermediate =
             ::clone(intermediateMain, intermediateStackTop, CLONE_VM | CLONE_VFORK | SIGCHLD, &launch);
+        const int intermediateError = intermediate < 0 ? errnoOr(EAGAIN) : 0;
         ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 
         if (intermediate > 0) {
@@ -310,9 +321,12 @@ bool startProgram(const std::string& applicationPath, const std::string& argumen
             while (::waitpid(intermediate, nullptr, 0) < 0 && errno == EINTR) {
             }
         }
-        return intermediate > 0 && launch.cloneError == 0 && launch.execError == 0;
+        if (intermediate <= 0) return StartResult::refused(systemMessage(intermediateError));
+        if (launch.cloneError != 0) return StartResult::refused(systemMessage(launch.cloneError));
+        if (launch.execError != 0) return StartResult::refused(systemMessage(launch.execError));
+        return StartResult::success();
     } catch (...) {
-        return false;  // allocation failure: nothing was started
+        return StartResult{};  // out of memory: nothing was started, and no room to say why
     }
 }
 

@@ -43,8 +43,8 @@ namespace {
 
 class LinuxPlatform final : public Platform {
 public:
-    bool startProgram(const std::string& applicationPath, const std::string& arguments,
-                      ShowState show) override {
+    StartResult startProgram(const std::string& applicationPath, const std::string& arguments,
+                             ShowState show) override {
         return linuxbackend::startProgram(applicationPath, arguments, show);
     }
     void killProcessesNamed(const std::string& baseName) override {

@@ -52,6 +52,14 @@ std::string privateRuntimeFolder() {
 
 void allowForegroundFor(std::uint32_t pid) { ::AllowSetForegroundWindow(pid); }
 
+// The Application event log needs a message table in the executables and a
+// source registered by the installer, or Event Viewer shows every line as
+// "description not found"; until both are there, nothing is sent and the
+// daily file is the journal on Windows.
+SystemLogResult sendToSystemLog(const std::string&, LogSeverity, const std::string&) {
+    return SystemLogResult::NotSupported;
+}
+
 std::unique_ptr<NotificationAreaWatch> watchNotificationArea() {
     class Unwatched final : public NotificationAreaWatch {
     public:
@@ -67,8 +75,8 @@ using win32backend::toWide;
 
 class Win32Platform final : public Platform {
 public:
-    bool startProgram(const std::string& applicationPath, const std::string& arguments,
-                      ShowState show) override {
+    StartResult startProgram(const std::string& applicationPath, const std::string& arguments,
+                             ShowState show) override {
         return win32backend::startProgram(applicationPath, arguments, show);
     }
     void killProcessesNamed(const std::string& baseName) override { win32backend::killProcessesNamed(baseName); }

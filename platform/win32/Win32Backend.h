@@ -57,11 +57,11 @@ std::optional<VersionInfo> readVersionResource(const std::string& path);
 
 // Starts a program as the backend does (explicit application path, show
 // state, both handles closed at once, never waited for); creationFlags go to
-// CreateProcessW. Returns whether it started.
-bool startProcess(const std::string& applicationPath, const std::string& commandLine, ShowState show,
-                  std::uint32_t creationFlags);
+// CreateProcessW. Tells whether it started, and why not.
+StartResult startProcess(const std::string& applicationPath, const std::string& commandLine, ShowState show,
+                         std::uint32_t creationFlags);
 
-bool startProgram(const std::string& applicationPath, const std::string& arguments, ShowState show);
+StartResult startProgram(const std::string& applicationPath, const std::string& arguments, ShowState show);
 void killProcessesNamed(const std::string& baseName);
 std::vector<ProcessInfo> listProcesses();
 std::optional<std::uint64_t> workingSetBytes(std::uint32_t pid);

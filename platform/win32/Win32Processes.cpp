@@ -45,6 +45,20 @@ private:
     HANDLE m_h;
 };
 
+// The system's own words for an error code, in the user's language, without
+// the line end FormatMessage puts after them.
+std::string systemMessage(DWORD error) {
+    wchar_t* text = nullptr;
+    const DWORD length = ::FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+        reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::string message = length && text ? toUtf8(std::wstring_view(text, length)) : std::string();
+    if (text) ::LocalFree(text);
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
+        message.pop_back();
+    return message.empty() ? "erreur " + std::to_string(error) : message;
+}
+
 bool sameFileName(std::wstring_view a, std::wstring_view b) {
     // The file system's own case rule (ordinal, upper-cased), not the user's
     // locale: "i" and "I" match whatever the station's language is.
@@ -84,15 +98,16 @@ void runTaskkill(const std::wstring& taskkill, const std::string& switches) {
 
 }  // namespace
 
-bool startProcess(const std::string& applicationPath, const std::string& commandLine, ShowState show,
-                  std::uint32_t creationFlags) {
-    if (applicationPath.empty()) return false;
+StartResult startProcess(const std::string& applicationPath, const std::string& commandLine, ShowState show,
+                         std::uint32_t creationFlags) {
+    if (applicationPath.empty()) return StartResult::refused("chemin du programme vide");
     const auto application = toWide(applicationPath);
+    if (!application) return StartResult::refused("chemin du programme illisible (caractère nul ou texte non UTF-8)");
     const auto command = toWide(commandLine);
-    if (!application || !command) return false;
+    if (!command) return StartResult::refused("arguments illisibles (caractère nul ou texte non UTF-8)");
     // Windows refuses a longer one; wine, where the tests run, takes it.
     // Refuse it here, so that the answer is the same everywhere.
-    if (command->size() + 1 > kCommandLineLimit) return false;
+    if (command->size() + 1 > kCommandLineLimit) return StartResult::refused(systemMessage(ERROR_FILENAME_EXCED_RANGE));
 
     // CreateProcessW may write into the command line: hand it a copy it owns.
     std::vector<wchar_t> buffer(command->begin(), command->end());
@@ -105,14 +120,14 @@ bool startProcess(const std::string& applicationPath, const std::string& command
     PROCESS_INFORMATION started{};
     if (!::CreateProcessW(application->c_str(), buffer.data(), nullptr, nullptr, FALSE, creationFlags, nullptr,
                           nullptr, &startup, &started))
-        return false;
+        return StartResult::refused(systemMessage(::GetLastError()));
     // Tolvane never waits for nor owns what it starts.
     ::CloseHandle(started.hThread);
     ::CloseHandle(started.hProcess);
-    return true;
+    return StartResult::success();
 }
 
-bool startProgram(const std::string& applicationPath, const std::string& arguments, ShowState show) {
+StartResult startProgram(const std::string& applicationPath, const std::string& arguments, ShowState show) {
     return startProcess(applicationPath, buildCommandLine(applicationPath, arguments), show, 0);
 }
 

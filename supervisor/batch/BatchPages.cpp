@@ -10,6 +10,8 @@ namespace {
 constexpr int SchedulerTool = 2;
 constexpr int PlannerTool = 3;
 constexpr std::string_view RestarterBaseName = "Krandel";
+constexpr std::string_view ButtonTrigger = "bouton « Tester maintenant »";
+constexpr std::string_view ClockTrigger = "horloge batch";
 
 std::string decimal(int value) { return std::to_string(value); }
 }  // namespace
@@ -71,7 +73,9 @@ void BatchPages::ProchainBatchScheduler() {
     Scheduler.armed = true;
 }
 
-void BatchPages::CommandSchedulerTest_Click() {
+void BatchPages::CommandSchedulerTest_Click() { startSchedulerBatch(ButtonTrigger); }
+
+void BatchPages::startSchedulerBatch(std::string_view trigger) {
     SchedulerOptions options;
     options.reprogrammer = m_view.schedulerReprogrammer();
     options.stationIndex = m_view.schedulerStation();
@@ -82,9 +86,10 @@ void BatchPages::CommandSchedulerTest_Click() {
     // The start has always stored the duration option as it goes.
     CheckSchedulerOptDuree_Click();
     const std::string arguments = schedulerCommandLine(options);
+    const StartCause cause{JournalEvent::ToolStartedByBatch, {{"déclencheur", std::string(trigger)}}};
     switch (batchStartFor(m_rows.minimiserValue(SchedulerTool))) {
-        case BatchStart::Standby: m_supervision.LaunchProcess(SchedulerTool, true, arguments); break;
-        case BatchStart::Normal: m_supervision.LaunchProcess(SchedulerTool, false, arguments); break;
+        case BatchStart::Standby: m_supervision.LaunchProcess(SchedulerTool, true, arguments, cause); break;
+        case BatchStart::Normal: m_supervision.LaunchProcess(SchedulerTool, false, arguments, cause); break;
         case BatchStart::None: break;
     }
 }
@@ -131,15 +136,18 @@ void BatchPages::ProchainBatchPlanner() {
     Planner.armed = true;
 }
 
-void BatchPages::CommandPlannerTest_Click() {
+void BatchPages::CommandPlannerTest_Click() { startPlannerBatch(ButtonTrigger); }
+
+void BatchPages::startPlannerBatch(std::string_view trigger) {
     PlannerOptions options;
     options.replanifier = m_view.plannerReplanifier();
     options.dayCountText = m_view.plannerDayCountText();
     options.dayOffsetIndex = m_view.plannerDayOffset();
     const std::string arguments = plannerCommandLine(options);
+    const StartCause cause{JournalEvent::ToolStartedByBatch, {{"déclencheur", std::string(trigger)}}};
     switch (batchStartFor(m_rows.minimiserValue(PlannerTool))) {
-        case BatchStart::Standby: m_supervision.LaunchProcess(PlannerTool, true, arguments); break;
-        case BatchStart::Normal: m_supervision.LaunchProcess(PlannerTool, false, arguments); break;
+        case BatchStart::Standby: m_supervision.LaunchProcess(PlannerTool, true, arguments, cause); break;
+        case BatchStart::Normal: m_supervision.LaunchProcess(PlannerTool, false, arguments, cause); break;
         case BatchStart::None: break;
     }
 }
@@ -156,17 +164,21 @@ BatchPages::TickOutcome BatchPages::Timer30s_Timer() {
         // Ending is only safe once Krandel runs: if it cannot be started,
         // Tolvane keeps supervising and tries again the next day.
         if (beforeRestartHandOver) beforeRestartHandOver();
-        if (m_platform.startProgram(restarter, "", platform::ShowState::Normal))
+        const auto started = m_platform.startProgram(restarter, "", platform::ShowState::Normal);
+        if (started) {
+            m_journal->record({JournalEvent::EndedForDailyRestart, {}, {}});
             return TickOutcome::EndForRestart;
+        }
+        m_journal->record({JournalEvent::RestarterStartRefused, {}, {{"programme", restarter}, {"raison", started.failure}}});
         if (afterFailedHandOver) afterFailedHandOver();
     }
     switch (batchPageTick(Scheduler, now)) {
-        case PageTickAction::StartBatch: CommandSchedulerTest_Click(); break;
+        case PageTickAction::StartBatch: startSchedulerBatch(ClockTrigger); break;
         case PageTickAction::Replan: ProchainBatchScheduler(); break;
         case PageTickAction::None: break;
     }
     switch (batchPageTick(Planner, now)) {
-        case PageTickAction::StartBatch: CommandPlannerTest_Click(); break;
+        case PageTickAction::StartBatch: startPlannerBatch(ClockTrigger); break;
         case PageTickAction::Replan: ProchainBatchPlanner(); break;
         case PageTickAction::None: break;
     }

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "platform/platform.h"
 #include "supervisor/batch/BatchClock.h"
@@ -81,6 +82,9 @@ public:
     // Krandel starts is not turned away; after a start that failed, it takes
     // it back and goes on supervising.
     std::function<void()> beforeRestartHandOver;
+    // The batch starts, the hand-over to Krandel and Krandel's refusal are
+    // journaled here (the tool starts themselves by the supervision).
+    void setJournal(JournalSink& journal) { m_journal = &journal; }
     std::function<void()> afterFailedHandOver;
 
     std::chrono::local_seconds HeureRedemarrage{};
@@ -88,11 +92,16 @@ public:
     BatchPageClock Planner;
 
 private:
+    // A batch start, from "Tester maintenant" or from the batch clock.
+    void startSchedulerBatch(std::string_view trigger);
+    void startPlannerBatch(std::string_view trigger);
+
     platform::Platform& m_platform;
     SettingsStore& m_settings;
     BatchPagesView& m_view;
     ToolRowsView& m_rows;
     ToolSupervision& m_supervision;
+    JournalSink* m_journal = &noJournal();
 };
 
 }  // namespace tolvane

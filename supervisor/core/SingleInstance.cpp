@@ -135,24 +135,21 @@ bool SingleInstance::askHolder(bool askToShow, std::chrono::milliseconds timeout
 }
 
 SingleInstance::Claim SingleInstance::claim(bool askToShow, Timing timing) {
-    // While the holder may still be opening its socket (two starts at the
-    // same instant), keep trying both: the lock, and an answer.
+    // The lock decides. While it is held, the holder is asked; a holder that
+    // has not answered within `answer` may be on its way out (the nightly
+    // restart's Tolvane ends right after starting Krandel), so its lock is
+    // waited for a while longer instead of turning this start away, and the
+    // holder is still asked meanwhile: one that was only slow to open its
+    // socket (two starts at the same instant, a loaded machine) ends the
+    // wait as soon as it answers.
     const QDeadlineTimer answerDeadline(timing.answer.count());
+    const QDeadlineTimer lastDeadline((timing.answer + timing.takeOver).count());
     for (;;) {
         if (takeLock()) break;
-        if (askHolder(askToShow, std::chrono::milliseconds(std::max<qint64>(1, answerDeadline.remainingTime()))))
-            return Claim::AnotherRuns;
-        if (answerDeadline.hasExpired()) {
-            // A holder that does not answer is going away (the nightly
-            // restart's Tolvane ends right after starting Krandel): wait for
-            // its lock rather than turn the restart away.
-            if (m_lock->tryLock(static_cast<int>(timing.takeOver.count()))) break;
-            if (m_lock->error() != QLockFile::LockFailedError) {
-                m_lockUnavailable = true;
-                break;
-            }
-            return Claim::AnotherRuns;
-        }
+        const qint64 left = answerDeadline.hasExpired() ? std::min<qint64>(500, lastDeadline.remainingTime())
+                                                        : answerDeadline.remainingTime();
+        if (askHolder(askToShow, std::chrono::milliseconds(std::max<qint64>(1, left)))) return Claim::AnotherRuns;
+        if (lastDeadline.hasExpired()) return Claim::AnotherRuns;
         QThread::msleep(50);
     }
     if (m_lockUnavailable) {

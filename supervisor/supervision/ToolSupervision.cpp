@@ -29,13 +29,22 @@ ToolSupervision::ToolSupervision(platform::Platform& platform, SettingsStore& se
 
 std::string ToolSupervision::rowArguments(int index) { return trimSpaces(m_view.argumentsText(index)); }
 
-bool ToolSupervision::LaunchProcess(int index, bool standby, const std::string& arguments) {
+bool ToolSupervision::LaunchProcess(int index, bool standby, const std::string& arguments, const StartCause& cause) {
     const auto path = toolExecutablePath(BasePath, index, platform::executableSuffix());
     if (!path) return false;
+    const std::string commandArguments = toolArguments(standby, arguments);
     // Every start is minimised whatever standby says: standby only asks the
     // tool, through its own switch, to keep out of sight.
-    return m_platform.startProgram(*path, toolArguments(standby, arguments),
-                                   platform::ShowState::Minimised);
+    const auto result = m_platform.startProgram(*path, commandArguments, platform::ShowState::Minimised);
+    JournalEntry entry{result.started ? cause.event : JournalEvent::ToolStartRefused, index, {}};
+    if (!result.started) {
+        entry.details.push_back({"demande", std::string(startRequestText(cause.event))});
+        entry.details.push_back({"raison", result.failure});
+    }
+    entry.details.insert(entry.details.end(), cause.details.begin(), cause.details.end());
+    entry.details.push_back({"arguments", commandArguments});
+    m_journal->record(entry);
+    return result.started;
 }
 
 void ToolSupervision::restartCountdown(int index) {
@@ -49,20 +58,28 @@ void ToolSupervision::showNextCheck(int index) {
     m_view.setNextCheckText(index, formatHms(NextCheck[static_cast<std::size_t>(index)]));
 }
 
+void ToolSupervision::noteDisplayAnswer(platform::WindowPresence presence) {
+    const bool answering = presence != platform::WindowPresence::Unknown;
+    if (answering == m_displayAnswering) return;
+    m_displayAnswering = answering;
+    m_journal->record({answering ? JournalEvent::DisplayAnsweringAgain : JournalEvent::DisplayNotAnswering, {}, {}});
+}
+
 bool ToolSupervision::applyCheck(int index, platform::WindowPresence presence, bool standby,
-                                 const std::string& arguments) {
+                                 const std::string& arguments, JournalEvent startEvent) {
+    noteDisplayAnswer(presence);
     const CheckAction action = checkAction(presence);
-    if (action.start) LaunchProcess(index, standby, arguments);
+    if (action.start) LaunchProcess(index, standby, arguments, StartCause{startEvent, {}});
     if (!action.reschedule) return false;
     restartCountdown(index);
     showNextCheck(index);
     return true;
 }
 
-bool ToolSupervision::CheckProcess(int index, bool standby, const std::string& arguments) {
+bool ToolSupervision::CheckProcess(int index, bool standby, const std::string& arguments, JournalEvent startEvent) {
     const auto name = toolBaseName(index);
     if (!name) return true;
-    return applyCheck(index, m_platform.topLevelWindowPresence(std::string(*name)), standby, arguments);
+    return applyCheck(index, m_platform.topLevelWindowPresence(std::string(*name)), standby, arguments, startEvent);
 }
 
 void ToolSupervision::CommandKillProcess_Click(int index) {
@@ -71,6 +88,7 @@ void ToolSupervision::CommandKillProcess_Click(int index) {
     // Neither ToolLaunched nor NextCheck change: a verified tool comes back
     // at its next verification.
     m_platform.killProcessesNamed(std::string(*name));
+    m_journal->record({JournalEvent::ToolKilled, index, {{"programme", std::string(*name) + platform::executableSuffix()}}});
 }
 
 bool ToolSupervision::TimerLaunch_Timer() {
@@ -94,6 +112,7 @@ bool ToolSupervision::TimerLaunch_Timer() {
             const int i = pass.handOver[k];
             const auto answer = k < presence.size() ? presence[k] : platform::WindowPresence::Unknown;
             if (answer == platform::WindowPresence::Unknown) {
+                noteDisplayAnswer(answer);
                 // Not handed over: a later pass asks again, and the sequence
                 // does not end before it has.
                 waiting = true;
@@ -101,7 +120,8 @@ bool ToolSupervision::TimerLaunch_Timer() {
             }
             // Set before the start, so a tool is never handed over twice.
             ToolLaunched[static_cast<std::size_t>(i)] = true;
-            applyCheck(i, answer, m_view.minimiserValue(i) == 1, rowArguments(i));
+            applyCheck(i, answer, m_view.minimiserValue(i) == 1, rowArguments(i),
+                       JournalEvent::ToolStartedByLaunchSequence);
         }
         if (waiting) return true;
     }
@@ -135,13 +155,14 @@ void ToolSupervision::TimerCheck_Timer() {
     for (std::size_t k = 0; k < due.size(); ++k) {
         const int i = due[k];
         // An unknown answer leaves the tool due: it is asked again next tick.
-        applyCheck(i, k < presence.size() ? presence[k] : platform::WindowPresence::Unknown, false, rowArguments(i));
+        applyCheck(i, k < presence.size() ? presence[k] : platform::WindowPresence::Unknown, false, rowArguments(i),
+                   JournalEvent::ToolRestartedByVerification);
     }
 }
 
 void ToolSupervision::CommandImportNow_Click(int index) {
     if (!isToolIndex(index)) return;
-    CheckProcess(index, false, rowArguments(index));
+    CheckProcess(index, false, rowArguments(index), JournalEvent::ToolStartedByCheckButton);
 }
 
 void ToolSupervision::CheckCheck_Click(int index) {

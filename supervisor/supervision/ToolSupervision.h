@@ -8,9 +8,11 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "common/MonotonicTickCount.h"
 #include "platform/platform.h"
+#include "supervisor/core/Journal.h"
 #include "supervisor/core/SettingsStore.h"
 #include "supervisor/core/ToolTable.h"
 
@@ -33,10 +35,20 @@ public:
     virtual void setClockText(const std::string& text) = 0;
 };
 
+// Why a tool is being started, for its journal line: the event of a start
+// that went through and what the line adds (a batch's trigger, ...).
+struct StartCause {
+    JournalEvent event = JournalEvent::ToolStartedByBatch;
+    std::vector<JournalDetail> details;
+};
+
 class ToolSupervision {
 public:
     ToolSupervision(platform::Platform& platform, SettingsStore& settings, ToolRowsView& view,
                     MonotonicTickCount& tickCount);
+
+    // Where starts, refusals, kills and the display's silences are reported.
+    void setJournal(JournalSink& journal) { m_journal = &journal; }
 
     // State shared with loading and the batch pages -------------------------
     std::string BasePath;  // Tolvane's folder + separator
@@ -49,15 +61,18 @@ public:
     // Launch and kill -------------------------------------------------------
 
     // Starts the tool, minimised, with its arguments ("/Veille=True" added
-    // for a standby start). False for an index outside 0..29 or a start the
+    // for a standby start), and journals the start or the system's refusal
+    // as `cause` says. False for an index outside 0..29 or a start the
     // system refused.
-    bool LaunchProcess(int index, bool standby, const std::string& arguments);
+    bool LaunchProcess(int index, bool standby, const std::string& arguments, const StartCause& cause = {});
 
     // Starts the tool only when no window titled with its base name exists,
     // then moves its next verification one period ahead and shows it. When
     // the system cannot say whether the window exists, nothing is started
-    // and nothing moves. Returns false in that case only.
-    bool CheckProcess(int index, bool standby, const std::string& arguments);
+    // and nothing moves. Returns false in that case only. `startEvent` is
+    // the journal's name for a start made here.
+    bool CheckProcess(int index, bool standby, const std::string& arguments,
+                      JournalEvent startEvent = JournalEvent::ToolStartedByCheckButton);
 
     void CommandKillProcess_Click(int index);
 
@@ -88,7 +103,11 @@ public:
 private:
     // Acts on the answer for one tool (start, reschedule, show); false when
     // the answer was unknown and nothing was done.
-    bool applyCheck(int index, platform::WindowPresence presence, bool standby, const std::string& arguments);
+    bool applyCheck(int index, platform::WindowPresence presence, bool standby, const std::string& arguments,
+                    JournalEvent startEvent);
+    // Journals the display going silent and coming back, once each way,
+    // whatever the number of questions in between.
+    void noteDisplayAnswer(platform::WindowPresence presence);
     // The trimmed argument text of a row.
     std::string rowArguments(int index);
 
@@ -96,6 +115,10 @@ private:
     SettingsStore& m_settings;
     ToolRowsView& m_view;
     MonotonicTickCount& m_tickCount;
+    JournalSink* m_journal = &noJournal();
+    // Until told otherwise the display is taken to answer, so its first
+    // silence is journaled.
+    bool m_displayAnswering = true;
 };
 
 // NextCheck before anything set it: its time of day reads 00:00:00 and it

@@ -143,8 +143,18 @@ void Frm_Main::connectHandlers() {
 
 // Start-up ---------------------------------------------------------------------
 
+void Frm_Main::setJournal(JournalSink& journal, std::function<void()> removeExpired) {
+    m_journal = &journal;
+    m_supervision->setJournal(journal);
+    m_batch->setJournal(journal);
+    m_removeExpiredJournal = std::move(removeExpired);
+}
+
 void Frm_Main::Form_Initialize() {
-    m_batch->HeureRedemarrage = initialRestartInstant(m_platform.localNow());
+    const auto now = m_platform.localNow();
+    // The files of today's start were looked at as Tolvane started.
+    m_journalChore = JournalDailyChore(std::chrono::floor<std::chrono::days>(now));
+    m_batch->HeureRedemarrage = initialRestartInstant(now);
     std::string exe = m_platform.ownExecutablePath();
     const auto sep = exe.find_last_of(platform::pathSeparator());
     m_supervision->BasePath = (sep == std::string::npos ? std::string() : exe.substr(0, sep)) + platform::pathSeparator();
@@ -267,12 +277,22 @@ void Frm_Main::closeEvent(QCloseEvent* event) {
 }
 
 bool Frm_Main::Form_QueryUnload(UnloadMode mode) {
+    if (mode == UnloadMode::Session) m_journal->record({JournalEvent::EndedWithSession, {}, {}});
     if (mode != UnloadMode::User) return false;
-    return !askQuit();
+    if (!askQuit()) return true;
+    m_journal->record({JournalEvent::EndedByOperator, {}, {{"par", "case de fermeture"}}});
+    return false;
 }
 
 void Frm_Main::CommandQuitter_Click() {
-    if (askQuit()) EndTolvane(0);
+    if (!askQuit()) return;
+    m_journal->record({JournalEvent::EndedByOperator, {}, {{"par", "bouton « Quitter... »"}}});
+    EndTolvane(0);
+}
+
+void Frm_Main::endOnSystemRequest() {
+    m_journal->record({JournalEvent::EndedBySignal, {}, {}});
+    EndTolvane(0);
 }
 
 void Frm_Main::EndTolvane(int exitCode) {
@@ -316,6 +336,9 @@ void Frm_Main::TimerMemoire_Timer() { m_supervision->TimerMemoire_Timer(); }
 
 void Frm_Main::Timer30s_Timer() {
     if (m_batch->Timer30s_Timer() == BatchPages::TickOutcome::EndForRestart) EndTolvane(0);
+    // Here, not on the 250 ms tick: the journal's chore costs nothing while
+    // nothing happens.
+    if (m_journalChore.due(m_platform.localNow()) && m_removeExpiredJournal) m_removeExpiredJournal();
 }
 
 // ToolRowsView -------------------------------------------------------------------

@@ -13,6 +13,7 @@
 #include "common/MonotonicTickCount.h"
 #include "platform/platform.h"
 #include "supervisor/batch/BatchPages.h"
+#include "supervisor/core/Journal.h"
 #include "supervisor/core/SettingsStore.h"
 #include "supervisor/core/ToolTable.h"
 #include "supervisor/supervision/ToolSupervision.h"
@@ -43,6 +44,15 @@ public:
     // Every way Tolvane ends on purpose goes through here. Returns only when
     // a test replaced endProcess.
     void EndTolvane(int exitCode);
+
+    // Where the window and its subsystems journal what they do; nothing is
+    // recorded until this is called. `removeExpired` is run on the first
+    // 30-second tick of each new day.
+    void setJournal(JournalSink& journal, std::function<void()> removeExpired);
+
+    // The system asked Tolvane to end (a signal): journaled, then ended the
+    // way Tolvane always ends.
+    void endOnSystemRequest();
 
     // Another start of Tolvane asked to see the window (an operator's double
     // click on the shortcut): out of standby exactly as "Afficher" does, or
@@ -184,6 +194,9 @@ private:
     std::unique_ptr<ToolSupervision> m_supervision;
     std::unique_ptr<BatchPages> m_batch;
     std::unique_ptr<FrmSysTray> m_sysTray;
+    JournalSink* m_journal = &noJournal();
+    std::function<void()> m_removeExpiredJournal;
+    JournalDailyChore m_journalChore{std::chrono::local_days{}};
 };
 
 // The value of a check box as the settings store it: 0, 1 or 2 (greyed).

@@ -86,7 +86,7 @@ TEST(OneTolvane, TwoStartsAtTheSameInstantLeaveOneSupervisor) {
     const pid_t b = s.startTolvane({"/Veille=True"});
     ASSERT_TRUE(waitUntil([&] { return s.tolvanes().size() == 1; }, 15s)) << s.tolvanes().size() << " Tolvanes";
     const pid_t loser = s.tolvanes().front() == a ? b : a;
-    EXPECT_TRUE(endedWithStatusZero(loser, 5s));
+    EXPECT_TRUE(endedWithStatusZero(loser, 15s));
     ASSERT_TRUE(s.waitForStarts("VX8_Player_A", 1, 10s));
     EXPECT_FALSE(waitUntil([&] { return s.log().size() > 3; }, 2s)) << s.log().size() << " starts";
 }

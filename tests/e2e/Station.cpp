@@ -65,7 +65,8 @@ Station::Station(StationOptions options)
     : m_options(options),
       m_x(std::make_unique<testsupport::XServer>(options.windowManager)),
       m_tools(options.folderLeaf),
-      m_config() {
+      m_config(),
+      m_data() {
     m_x->makeCurrent();
     m_probe = std::make_unique<testsupport::XProbe>(m_x->display());
     if (options.withTolvaneBinary)
@@ -119,13 +120,14 @@ pid_t Station::startProgram(const std::string& name, const std::vector<std::stri
     std::vector<std::string> argv{path};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     ::setenv("XDG_CONFIG_HOME", m_config.path().c_str(), 1);
+    ::setenv("XDG_DATA_HOME", m_data.path().c_str(), 1);
     ::setenv("DISPLAY", m_x->display().c_str(), 1);
     if (fakeTime) {
         ::setenv("LD_PRELOAD", fakeTimeLibrary().c_str(), 1);
         ::setenv("FAKETIME", fakeTime->c_str(), 1);
         ::setenv("FAKETIME_DONT_FAKE_MONOTONIC", "1", 1);
     }
-    const pid_t pid = testsupport::spawnChild(path, argv);
+    const pid_t pid = testsupport::spawnChild(path, argv, std::nullopt, m_config.file("stderr.txt"));
     ::unsetenv("LD_PRELOAD");
     ::unsetenv("FAKETIME");
     ::unsetenv("FAKETIME_DONT_FAKE_MONOTONIC");
@@ -135,6 +137,25 @@ pid_t Station::startProgram(const std::string& name, const std::vector<std::stri
 pid_t Station::startTolvane(const std::vector<std::string>& arguments, const std::optional<std::string>& fakeTime) {
     writeSettings();
     return startProgram("Tolvane", arguments, fakeTime);
+}
+
+std::vector<std::string> Station::journalLines() const {
+    std::vector<std::string> files;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(journalFolder(), error))
+        if (entry.path().extension() == ".log") files.push_back(entry.path().string());
+    std::sort(files.begin(), files.end());
+    std::vector<std::string> lines;
+    for (const auto& file : files) {
+        std::ifstream in(file);
+        for (std::string line; std::getline(in, line);) lines.push_back(line);
+    }
+    return lines;
+}
+
+std::string Station::errors() const {
+    std::ifstream in(m_config.file("stderr.txt"));
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 std::vector<StandinLogLine> Station::log() const { return standin::readLogFile(m_tools.file("standin.log")); }

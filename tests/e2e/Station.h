@@ -54,6 +54,14 @@ public:
     void standinOptions(const std::string& baseName, const std::string& text);
     std::string settingsFile() const;
 
+    // The journal: the station's own $XDG_DATA_HOME, the journal folder in
+    // it, and every line of its daily files, oldest file first.
+    const std::string& dataHome() const { return m_data.path(); }
+    std::string journalFolder() const { return m_data.path() + "/Vantorix/Tolvane/journal"; }
+    std::vector<std::string> journalLines() const;
+    // What the programs started by the station wrote on standard error.
+    std::string errors() const;
+
     // Starts the real Tolvane from the folder. fakeTime is a libfaketime
     // FAKETIME value ("@2026-12-08 03:59:50 x20"); the monotonic clock is
     // left real, so Qt's timers and the launch delays keep real time.
@@ -96,6 +104,7 @@ private:
     std::unique_ptr<testsupport::XProbe> m_probe;
     testsupport::TempFolder m_tools;
     testsupport::TempFolder m_config;
+    testsupport::TempFolder m_data;
     std::map<std::string, std::map<std::string, std::string>> m_settings;
     std::unique_ptr<platform::Platform> m_platform;
     pid_t m_tray = -1;

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <sstream>
@@ -238,15 +239,27 @@ TEST_F(LinuxProcesses, ExecFailuresAreReportedAsNotStarted) {
     // /bin/sh; a direct exec refuses it.
     writeFile(m_folder.file("ProcTest_No_Format"), "touch shell_ran\n", 0755);
 
-    EXPECT_FALSE(m_platform->startProgram(m_folder.file("ProcTest_Missing"), "/NoBase=0", ShowState::Minimised));
-    EXPECT_FALSE(m_platform->startProgram(notExecutable, "", ShowState::Minimised));
-    EXPECT_FALSE(m_platform->startProgram(m_folder.path(), "", ShowState::Minimised));
-    EXPECT_FALSE(m_platform->startProgram(m_folder.file("ProcTest_No_Format"), "", ShowState::Minimised));
-    EXPECT_FALSE(m_platform->startProgram("", "", ShowState::Minimised));
-    // A bare name is a path like any other, never looked up in $PATH.
-    EXPECT_FALSE(m_platform->startProgram("true", "", ShowState::Minimised));
-    // An argument text longer than the system takes is refused, not cut.
-    EXPECT_FALSE(m_platform->startProgram(kStandin, std::string(8u << 20, 'a'), ShowState::Minimised));
+    // Each refusal carries the system's own reason, for the journal.
+    const struct {
+        std::string path;
+        std::string arguments;
+        std::string reason;
+    } refusals[] = {
+        {m_folder.file("ProcTest_Missing"), "/NoBase=0", std::strerror(ENOENT)},
+        {notExecutable, "", std::strerror(EACCES)},
+        {m_folder.path(), "", std::strerror(EACCES)},
+        {m_folder.file("ProcTest_No_Format"), "", std::strerror(ENOEXEC)},
+        {"", "", "chemin du programme vide"},
+        // A bare name is a path like any other, never looked up in $PATH.
+        {"true", "", std::strerror(ENOENT)},
+        // An argument text longer than the system takes is refused, not cut.
+        {kStandin, std::string(8u << 20, 'a'), std::strerror(E2BIG)},
+    };
+    for (const auto& r : refusals) {
+        const auto result = m_platform->startProgram(r.path, r.arguments, ShowState::Minimised);
+        EXPECT_FALSE(result) << r.path;
+        EXPECT_EQ(result.failure, r.reason) << r.path;
+    }
 
     EXPECT_FALSE(std::filesystem::exists(m_folder.file("shell_ran")));
     EXPECT_TRUE(log().empty());
@@ -280,7 +293,7 @@ TEST_F(LinuxProcesses, TwoHundredStartsAndKillsLeaveNoZombieAndNoDescriptor) {
             for (int round = 0; round < 10; ++round) {
                 for (int i = 0; i < 20; ++i) {
                     const auto t0 = std::chrono::steady_clock::now();
-                    const bool ok = platform->startProgram(path, "/NoBase=0", ShowState::Minimised);
+                    const bool ok = platform->startProgram(path, "/NoBase=0", ShowState::Minimised).started;
                     startMicros.push_back(
                         std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - t0).count());
                     if (!ok) ++refused;

@@ -211,7 +211,8 @@ std::optional<std::string> runInChildProcess(const std::function<std::string()>&
     return out;
 }
 
-pid_t spawnChild(const std::string& path, const std::vector<std::string>& argv, std::optional<uid_t> asUser) {
+pid_t spawnChild(const std::string& path, const std::vector<std::string>& argv, std::optional<uid_t> asUser,
+                 const std::string& errorFile) {
     std::vector<std::string> args = argv;
     std::vector<char*> cargv;
     for (auto& a : args) cargv.push_back(a.data());
@@ -221,6 +222,10 @@ pid_t spawnChild(const std::string& path, const std::vector<std::string>& argv, 
     if (pid == 0) {
         const int devNull = ::open("/dev/null", O_RDWR);
         for (int fd = 0; fd <= 2; ++fd) ::dup2(devNull, fd);
+        if (!errorFile.empty()) {
+            const int errors = ::open(errorFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+            if (errors >= 0) ::dup2(errors, 2);
+        }
         ::close_range(3, ~0u, 0);
         if (asUser) {
             if (::setgid(*asUser) != 0 || ::setuid(*asUser) != 0) ::_exit(126);

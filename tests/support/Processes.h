@@ -75,9 +75,10 @@ std::optional<std::string> runInChildProcess(const std::function<std::string()>&
                                              std::chrono::milliseconds timeout);
 
 // Starts `path` with `argv` (argv[0] included) as a direct child, optionally
-// under another user id; stdin/stdout/stderr on /dev/null. Returns the pid.
+// under another user id; stdin/stdout on /dev/null, stderr appended to
+// `errorFile` when one is named, else on /dev/null. Returns the pid.
 pid_t spawnChild(const std::string& path, const std::vector<std::string>& argv,
-                 std::optional<uid_t> asUser = std::nullopt);
+                 std::optional<uid_t> asUser = std::nullopt, const std::string& errorFile = {});
 
 // Copies of one executable under other names in `folder`, as the suite's
 // thirty programs: hard links when possible, else real copies; never symbolic

@@ -1,0 +1,303 @@
+#include "supervisor/core/Journal.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+
+#include "supervisor/core/ToolTable.h"
+
+namespace tolvane {
+
+using namespace std::chrono;
+
+JournalSeverity journalSeverity(JournalEvent event) {
+    switch (event) {
+        // A tool that had gone is the news of the night; a second Tolvane,
+        // a display that stopped answering or a run that did not close are
+        // worth a look, not an alarm.
+        case JournalEvent::ToolRestartedByVerification:
+        case JournalEvent::LastRunEndedUnexpectedly:
+        case JournalEvent::LastRunEndingUnknown:
+        case JournalEvent::DisplayNotAnswering:
+        case JournalEvent::DayFileFull:
+        case JournalEvent::SecondTolvaneTurnedAway:
+            return JournalSeverity::Warning;
+        case JournalEvent::ToolStartRefused:
+        case JournalEvent::RestarterStartRefused:
+            return JournalSeverity::Error;
+        default:
+            return JournalSeverity::Information;
+    }
+}
+
+std::string_view journalText(JournalEvent event) {
+    switch (event) {
+        case JournalEvent::TolvaneStarted: return "Tolvane démarré";
+        case JournalEvent::EndedByOperator: return "Tolvane arrêté par l'opérateur";
+        case JournalEvent::EndedForDailyRestart: return "Tolvane arrêté pour le redémarrage quotidien, relais confié à Krandel";
+        case JournalEvent::EndedBySignal: return "Tolvane arrêté à la demande du système";
+        case JournalEvent::EndedWithSession: return "Tolvane arrêté avec la fin de la session";
+        case JournalEvent::LastRunEndedUnexpectedly: return "La précédente exécution de Tolvane s'est terminée de façon inattendue";
+        case JournalEvent::LastRunEndingUnknown: return "La fin de la précédente exécution de Tolvane n'est pas connue";
+        case JournalEvent::SecondTolvaneTurnedAway: return "Un second Tolvane a été refusé : un Tolvane tourne déjà";
+        case JournalEvent::ToolStartedByLaunchSequence: return "Démarré par la séquence de lancement";
+        case JournalEvent::ToolStartedByCheckButton: return "Démarré par le bouton « Vérifier »";
+        case JournalEvent::ToolStartedByBatch: return "Démarré en batch";
+        case JournalEvent::ToolRestartedByVerification: return "Relancé : la vérification n'a trouvé aucune fenêtre";
+        case JournalEvent::ToolStartRefused: return "Démarrage refusé par le système";
+        case JournalEvent::ToolKilled: return "Arrêt forcé par le bouton « Kill »";
+        case JournalEvent::RestarterStartRefused: return "Krandel n'a pas pu être démarré : pas de redémarrage quotidien aujourd'hui";
+        case JournalEvent::DisplayNotAnswering: return "L'affichage ne répond plus : aucun outil n'est démarré tant qu'il ne répond pas";
+        case JournalEvent::DisplayAnsweringAgain: return "L'affichage répond de nouveau";
+        case JournalEvent::DayFileFull: return "Journal du jour plein : les lignes suivantes sont abandonnées jusqu'à minuit";
+    }
+    return "Événement";
+}
+
+std::string_view startRequestText(JournalEvent startEvent) {
+    switch (startEvent) {
+        case JournalEvent::ToolStartedByLaunchSequence: return "séquence de lancement";
+        case JournalEvent::ToolStartedByCheckButton: return "bouton « Vérifier »";
+        case JournalEvent::ToolRestartedByVerification: return "vérification (aucune fenêtre)";
+        default: return "batch";
+    }
+}
+
+bool isClosingEvent(JournalEvent event) {
+    return event == JournalEvent::EndedByOperator || event == JournalEvent::EndedForDailyRestart ||
+           event == JournalEvent::EndedBySignal || event == JournalEvent::EndedWithSession;
+}
+
+namespace {
+
+// Length of the valid UTF-8 sequence at the start of `s`, 0 when the first
+// byte does not start one (overlong forms, surrogates and code points past
+// U+10FFFF are not valid).
+std::size_t utf8SequenceLength(std::string_view s, char32_t& codePoint) {
+    const auto b = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
+    const unsigned char lead = b(0);
+    std::size_t length = 0;
+    char32_t cp = 0;
+    char32_t minimum = 0;
+    if (lead < 0x80) {
+        codePoint = lead;
+        return 1;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2, cp = lead & 0x1Fu, minimum = 0x80;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3, cp = lead & 0x0Fu, minimum = 0x800;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4, cp = lead & 0x07u, minimum = 0x10000;
+    } else {
+        return 0;
+    }
+    if (s.size() < length) return 0;
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((b(i) & 0xC0u) != 0x80u) return 0;
+        cp = (cp << 6) | (b(i) & 0x3Fu);
+    }
+    if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+    codePoint = cp;
+    return length;
+}
+
+void appendHexByte(std::string& out, unsigned char byte) {
+    static constexpr char digits[] = "0123456789ABCDEF";
+    out += "\\x";
+    out += digits[byte >> 4];
+    out += digits[byte & 0x0F];
+}
+
+bool breaksOrControls(char32_t cp) {
+    return cp < 0x20 || cp == 0x7F || (cp >= 0x80 && cp <= 0x9F) || cp == 0x2028 || cp == 0x2029;
+}
+
+std::string twoDigits(unsigned value) {
+    char buf[3];
+    std::snprintf(buf, sizeof buf, "%02u", value % 100u);
+    return buf;
+}
+
+}  // namespace
+
+std::string escapeJournalText(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    while (!text.empty()) {
+        char32_t cp = 0;
+        const std::size_t length = utf8SequenceLength(text, cp);
+        if (length == 0) {
+            appendHexByte(out, static_cast<unsigned char>(text.front()));
+            text.remove_prefix(1);
+            continue;
+        }
+        if (cp == '\\') {
+            out += "\\\\";
+        } else if (cp == '\n') {
+            out += "\\n";
+        } else if (cp == '\t') {
+            out += "\\t";
+        } else if (cp == '\r') {
+            out += "\\r";
+        } else if (breaksOrControls(cp)) {
+            for (std::size_t i = 0; i < length; ++i) appendHexByte(out, static_cast<unsigned char>(text[i]));
+        } else {
+            out.append(text.substr(0, length));
+        }
+        text.remove_prefix(length);
+    }
+    return out;
+}
+
+std::string formatJournalInstant(const JournalClock& clock) {
+    const auto day = floor<days>(clock.local);
+    const year_month_day date{day};
+    const hh_mm_ss time{clock.local - day};
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%04d-%02u-%02u %02d:%02d:%02d ", static_cast<int>(date.year()),
+                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                  static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
+                  static_cast<int>(time.seconds().count()));
+    const auto offsetMinutes = duration_cast<minutes>(clock.utcOffset).count();
+    const auto magnitude = static_cast<unsigned>(offsetMinutes < 0 ? -offsetMinutes : offsetMinutes);
+    return buf + std::string(offsetMinutes < 0 ? "-" : "+") + twoDigits(magnitude / 60) + twoDigits(magnitude % 60);
+}
+
+std::string formatJournalLine(const JournalClock& clock, const JournalEntry& entry, int merged) {
+    std::string line = formatJournalInstant(clock);
+    line += ' ';
+    line += std::to_string(static_cast<int>(entry.event));
+    line += " [";
+    const auto name = entry.tool ? toolBaseName(*entry.tool) : std::nullopt;
+    if (name) {
+        line += std::to_string(*entry.tool);
+        line += ' ';
+        line += *name;
+    } else {
+        line += '-';
+    }
+    line += "] ";
+    line += journalText(entry.event);
+    if (merged > 0) line += " (répété " + std::to_string(merged) + " fois depuis la ligne précédente)";
+    for (const auto& detail : entry.details) {
+        line += " | ";
+        line += escapeJournalText(detail.label);
+        line += " : ";
+        line += escapeJournalText(detail.value);
+    }
+    return line;
+}
+
+std::string_view systemLogPart(std::string_view line) {
+    // Date, time and offset are the first three blank-separated fields.
+    std::size_t at = 0;
+    for (int field = 0; field < 3; ++field) {
+        at = line.find(' ', at);
+        if (at == std::string_view::npos) return line;
+        ++at;
+    }
+    return line.substr(at);
+}
+
+std::optional<int> JournalRepeats::admit(JournalEvent event, std::optional<int> tool, local_seconds now) {
+    auto [it, first] = m_runs.try_emplace({static_cast<int>(event), tool.value_or(-1)});
+    Run& run = it->second;
+    // A clock set back is no repeat: the line is written, so the journal
+    // never goes quiet for the length of the jump.
+    if (!first && now >= run.written && now - run.written < minutes{1}) {
+        ++run.merged;
+        return std::nullopt;
+    }
+    const int merged = first ? 0 : run.merged;
+    run.written = now;
+    run.merged = 0;
+    return merged;
+}
+
+JournalDayCap::Decision JournalDayCap::admit(local_days day, std::uint64_t fileSize, std::uint64_t lineSize) {
+    if (m_fullDay == day) return Decision::Drop;
+    // A file found at or past the cap was filled by an earlier run of the
+    // day, whose notice is in it already.
+    if (fileSize >= m_cap) {
+        m_fullDay = day;
+        return Decision::Drop;
+    }
+    if (fileSize + lineSize > m_cap) {
+        m_fullDay = day;
+        return Decision::WriteFullNotice;
+    }
+    return Decision::Write;
+}
+
+std::string journalFileName(local_days day) {
+    const year_month_day date{day};
+    char buf[24];
+    std::snprintf(buf, sizeof buf, "%04d-%02u-%02u.log", static_cast<int>(date.year()),
+                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()));
+    return buf;
+}
+
+std::optional<local_days> journalFileDay(std::string_view name) {
+    // Exactly "YYYY-MM-DD.log" and a real date.
+    if (name.size() != 14 || name.substr(10) != ".log" || name[4] != '-' || name[7] != '-') return std::nullopt;
+    const auto number = [&](std::size_t at, std::size_t length) -> std::optional<int> {
+        int value = 0;
+        const char* first = name.data() + at;
+        const auto [ptr, ec] = std::from_chars(first, first + length, value);
+        if (ec != std::errc{} || ptr != first + length || !std::all_of(first, first + length, [](char c) {
+                return c >= '0' && c <= '9';
+            }))
+            return std::nullopt;
+        return value;
+    };
+    const auto y = number(0, 4), m = number(5, 2), d = number(8, 2);
+    if (!y || !m || !d) return std::nullopt;
+    const year_month_day date{year{*y}, month{static_cast<unsigned>(*m)}, day{static_cast<unsigned>(*d)}};
+    if (!date.ok()) return std::nullopt;
+    return local_days{date};
+}
+
+std::vector<std::string> expiredJournalFiles(const std::vector<std::string>& fileNames, local_days today) {
+    std::vector<std::string> expired;
+    for (const auto& name : fileNames)
+        if (const auto day = journalFileDay(name); day && *day < today - days{31}) expired.push_back(name);
+    return expired;
+}
+
+std::optional<std::string> newestJournalFile(const std::vector<std::string>& fileNames) {
+    std::optional<std::string> newest;
+    std::optional<local_days> newestDay;
+    for (const auto& name : fileNames) {
+        const auto day = journalFileDay(name);
+        if (day && (!newestDay || *day > *newestDay)) newestDay = day, newest = name;
+    }
+    return newest;
+}
+
+LastRunEnding lastRunEnding(std::string_view lastLine) {
+    // The event number is the fourth field. A day's file that filled up may
+    // have dropped the closing line: that run's end is not known.
+    const auto rest = systemLogPart(lastLine);
+    if (rest.size() == lastLine.size()) return LastRunEnding::Unknown;
+    int number = 0;
+    const auto [ptr, ec] = std::from_chars(rest.data(), rest.data() + rest.size(), number);
+    if (ec != std::errc{} || ptr == rest.data() || (ptr != rest.data() + rest.size() && *ptr != ' '))
+        return LastRunEnding::Unknown;
+    const auto event = static_cast<JournalEvent>(number);
+    if (event == JournalEvent::DayFileFull) return LastRunEnding::Unknown;
+    return isClosingEvent(event) ? LastRunEnding::Closed : LastRunEnding::Unexpected;
+}
+
+bool JournalDailyChore::due(local_seconds now) {
+    const auto today = floor<days>(now);
+    if (today == m_doneFor) return false;
+    m_doneFor = today;
+    return true;
+}
+
+JournalSink& noJournal() {
+    static JournalSink none;
+    return none;
+}
+
+}  // namespace tolvane

@@ -1,0 +1,116 @@
+// The real Tolvane's journal: the line of a tool started again by its
+// verification, how the last run ended, and a journal that cannot be
+// written (a file where its folder should be) that never stops supervision.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <regex>
+
+#include "e2e/Station.h"
+
+using namespace tolvane::e2e;
+using namespace tolvane::testsupport;
+
+namespace {
+
+// Tool 6 ("VX8_Tools_Data") launched at once and verified every "01 Min",
+// three seconds at twenty times the speed.
+void verifiedTool(Station& s) {
+    s.setTool(6, "Launch", "1");
+    s.setTool(6, "Tempo", "0");
+    s.setTool(6, "Check", "1");
+    s.setTool(6, "Freq", "0");
+}
+
+const char* const FakeMorning = "@2026-12-08 10:00:00 x20";
+
+std::size_t linesMatching(const std::vector<std::string>& lines, const std::regex& pattern) {
+    return static_cast<std::size_t>(
+        std::count_if(lines.begin(), lines.end(), [&](const std::string& l) { return std::regex_search(l, pattern); }));
+}
+
+bool waitForLine(const Station& s, const std::regex& pattern, std::chrono::milliseconds timeout) {
+    return waitUntil([&] { return linesMatching(s.journalLines(), pattern) > 0; }, timeout);
+}
+
+void killTool(Station& s, const std::string& name) {
+    for (const pid_t pid : s.running(name)) ::kill(pid, SIGKILL);
+}
+
+std::size_t occurrences(const std::string& text, const std::string& what) {
+    std::size_t count = 0;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++count;
+    return count;
+}
+
+}  // namespace
+
+TEST(Journal, ToolStartedAgainByItsVerificationIsInTheDaysFile) {
+    Station s;
+    verifiedTool(s);
+    s.startTolvane({}, FakeMorning);
+    ASSERT_TRUE(s.waitForStarts("VX8_Tools_Data", 1, 10s));
+    ASSERT_TRUE(waitUntil([&] { return s.windowExists("VX8_Tools_Data"); }, 5s));
+    killTool(s, "VX8_Tools_Data");
+    ASSERT_TRUE(s.waitForStarts("VX8_Tools_Data", 2, 10s));
+
+    const std::regex restart(
+        R"(^2026-12-08 10:\d\d:\d\d [+-]\d{4} 2003 \[6 VX8_Tools_Data\] Relancé : la vérification n'a trouvé aucune fenêtre \| arguments : /NoBase=0$)");
+    ASSERT_TRUE(waitForLine(s, restart, 5s)) << "journal folder: " << s.journalFolder();
+    EXPECT_TRUE(std::filesystem::exists(s.journalFolder() + "/2026-12-08.log"));
+    const auto lines = s.journalLines();
+    EXPECT_EQ(linesMatching(lines, restart), 1u);
+    EXPECT_EQ(linesMatching(lines, std::regex(R"( 1000 \[-\] Tolvane démarré \| version : .+ \| ligne de commande :  \| veille : non$)")), 1u);
+    EXPECT_EQ(linesMatching(lines, std::regex(R"( 2000 \[6 VX8_Tools_Data\] Démarré par la séquence de lancement)")), 1u);
+    // The first run of a station has no last run to judge.
+    EXPECT_EQ(linesMatching(lines, std::regex(" 100[56] ")), 0u);
+}
+
+TEST(Journal, NextStartSaysWhenTheLastRunEndedWithoutItsClosingLine) {
+    Station s;
+    const std::regex unexpected(" 1005 \\[-\\] La précédente exécution de Tolvane s'est terminée de façon inattendue");
+    const std::regex started(" 1000 \\[-\\] Tolvane démarré");
+
+    // Ended by the system: a closing line, and the next start finds it.
+    pid_t tolvane = s.startTolvane();
+    ASSERT_TRUE(waitForLine(s, started, 10s));
+    ::kill(tolvane, SIGTERM);
+    ASSERT_TRUE(waitForExit(tolvane, 5s));
+    EXPECT_EQ(linesMatching(s.journalLines(), std::regex(" 1003 \\[-\\] Tolvane arrêté à la demande du système$")), 1u);
+
+    tolvane = s.startTolvane();
+    ASSERT_TRUE(waitUntil([&] { return linesMatching(s.journalLines(), started) == 2; }, 10s));
+    EXPECT_EQ(linesMatching(s.journalLines(), unexpected), 0u);
+
+    // Killed: no closing line, which the next start reports first.
+    ::kill(tolvane, SIGKILL);
+    ASSERT_TRUE(waitForExit(tolvane, 5s));
+    s.startTolvane();
+    ASSERT_TRUE(waitUntil([&] { return linesMatching(s.journalLines(), started) == 3; }, 10s));
+    const auto lines = s.journalLines();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_TRUE(std::regex_search(lines[lines.size() - 2], unexpected)) << lines[lines.size() - 2];
+}
+
+TEST(Journal, BlockedJournalFolderNeverStopsSupervisionAndIsReportedOnce) {
+    Station s;
+    // A file where the journal's folder should be.
+    writeFile(s.dataHome() + "/Vantorix", "not a folder\n");
+    verifiedTool(s);
+    s.startTolvane({}, FakeMorning);
+    ASSERT_TRUE(s.waitForStarts("VX8_Tools_Data", 1, 10s));
+    ASSERT_TRUE(waitUntil([&] { return s.windowExists("VX8_Tools_Data"); }, 5s));
+    // Supervision goes on: the killed tool is started again, twice.
+    for (std::size_t round = 2; round <= 3; ++round) {
+        killTool(s, "VX8_Tools_Data");
+        ASSERT_TRUE(s.waitForStarts("VX8_Tools_Data", round, 10s)) << "round " << round;
+        ASSERT_TRUE(waitUntil([&] { return s.windowExists("VX8_Tools_Data"); }, 5s));
+    }
+    EXPECT_EQ(s.tolvanes().size(), 1u);
+    const std::string complaint = "le journal ne peut pas être écrit";
+    EXPECT_EQ(occurrences(s.errors(), complaint), 1u) << s.errors();
+    EXPECT_FALSE(std::filesystem::exists(s.journalFolder()));
+}
