@@ -2,7 +2,9 @@
 
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
+#include <QDateTime>
 #include <QDir>
+#include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
@@ -75,6 +77,19 @@ bool SingleInstance::takeLock() {
         m_lock->setStaleLockTime(0);
     }
     if (m_lock->tryLock(0)) return true;
+    if (m_lock->error() == QLockFile::LockFailedError) {
+        // Qt calls a lock stale only when its process is gone. A process id
+        // the system has already given to another process of the same name
+        // (wine hands ids out again at once) keeps a dead Tolvane's lock
+        // alive. But a live holder also holds the file itself (an open
+        // handle on Windows, a native lock on Linux), which the removal
+        // below respects; the age only leaves alone a lock that is being
+        // written this very moment.
+        const QFileInfo info(m_lockPath);
+        const qint64 age = info.lastModified().msecsTo(QDateTime::currentDateTime());
+        if (info.exists() && (age > 2000 || age < -2000) && m_lock->removeStaleLockFile() && m_lock->tryLock(0))
+            return true;
+    }
     if (m_lock->error() != QLockFile::LockFailedError) {
         // Not "held by another": the folder cannot be written. Supervising
         // without the lock is better than not supervising at all.
