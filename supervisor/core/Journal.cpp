@@ -24,6 +24,8 @@ JournalSeverity journalSeverity(JournalEvent event) {
             return JournalSeverity::Warning;
         case JournalEvent::ToolStartRefused:
         case JournalEvent::RestarterStartRefused:
+        case JournalEvent::RestarterTolvaneRefused:
+        case JournalEvent::SettingsNotWritten:
             return JournalSeverity::Error;
         default:
             return JournalSeverity::Information;
@@ -49,6 +51,13 @@ std::string_view journalText(JournalEvent event) {
         case JournalEvent::RestarterStartRefused: return "Krandel n'a pas pu être démarré : pas de redémarrage quotidien aujourd'hui";
         case JournalEvent::DisplayNotAnswering: return "L'affichage ne répond plus : aucun outil n'est démarré tant qu'il ne répond pas";
         case JournalEvent::DisplayAnsweringAgain: return "L'affichage répond de nouveau";
+        case JournalEvent::RestarterWaiting: return "Krandel attend que l'ancien Tolvane se soit arrêté";
+        case JournalEvent::RestarterStartedTolvane: return "Krandel a démarré Tolvane";
+        case JournalEvent::RestarterTolvaneRefused: return "Krandel n'a pas pu démarrer Tolvane";
+        case JournalEvent::ToolChoiceChanged: return "Réglage de l'outil modifié";
+        case JournalEvent::BatchChoiceChanged: return "Réglage de page batch modifié";
+        case JournalEvent::ToolTextChanged: return "Texte de l'outil modifié";
+        case JournalEvent::SettingsNotWritten: return "Les réglages n'ont pas pu être enregistrés : ils seront perdus au prochain démarrage";
         case JournalEvent::DayFileFull: return "Journal du jour plein : les lignes suivantes sont abandonnées jusqu'à minuit";
     }
     return "Événement";
@@ -60,6 +69,33 @@ std::string_view startRequestText(JournalEvent startEvent) {
         case JournalEvent::ToolStartedByCheckButton: return "bouton « Vérifier »";
         case JournalEvent::ToolRestartedByVerification: return "vérification (aucune fenêtre)";
         default: return "batch";
+    }
+}
+
+const std::vector<JournalEvent>& allJournalEvents() {
+    using E = JournalEvent;
+    static const std::vector<JournalEvent> events{
+        E::TolvaneStarted, E::EndedByOperator, E::EndedForDailyRestart, E::EndedBySignal, E::EndedWithSession,
+        E::LastRunEndedUnexpectedly, E::LastRunEndingUnknown, E::SecondTolvaneTurnedAway,
+        E::ToolStartedByLaunchSequence, E::ToolStartedByCheckButton, E::ToolStartedByBatch,
+        E::ToolRestartedByVerification, E::ToolStartRefused, E::ToolKilled, E::RestarterStartRefused,
+        E::RestarterWaiting, E::RestarterStartedTolvane, E::RestarterTolvaneRefused, E::DisplayNotAnswering,
+        E::DisplayAnsweringAgain, E::ToolChoiceChanged, E::BatchChoiceChanged, E::ToolTextChanged,
+        E::SettingsNotWritten, E::DayFileFull};
+    return events;
+}
+
+bool isMergedWhenRepeated(JournalEvent event) {
+    switch (event) {
+        case JournalEvent::ToolChoiceChanged:
+        case JournalEvent::BatchChoiceChanged:
+        case JournalEvent::ToolTextChanged:
+        case JournalEvent::RestarterWaiting:
+        case JournalEvent::RestarterStartedTolvane:
+        case JournalEvent::RestarterTolvaneRefused:
+            return false;
+        default:
+            return true;
     }
 }
 
@@ -200,6 +236,7 @@ std::string_view systemLogPart(std::string_view line) {
 }
 
 std::optional<int> JournalRepeats::admit(JournalEvent event, std::optional<int> tool, local_seconds now) {
+    if (!isMergedWhenRepeated(event)) return 0;
     auto [it, first] = m_runs.try_emplace({static_cast<int>(event), tool.value_or(-1)});
     Run& run = it->second;
     // A clock set back is no repeat: the line is written, so the journal

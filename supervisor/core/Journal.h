@@ -39,12 +39,29 @@ enum class JournalEvent : int {
     ToolKilled = 2020,
 
     RestarterStartRefused = 3001,
+    // Krandel's own journal.
+    RestarterWaiting = 3100,
+    RestarterStartedTolvane = 3101,
+    RestarterTolvaneRefused = 3102,
 
     DisplayNotAnswering = 4001,
     DisplayAnsweringAgain = 4002,
 
+    // The operator's choices, and the store that keeps them.
+    ToolChoiceChanged = 5001,
+    BatchChoiceChanged = 5002,
+    ToolTextChanged = 5003,
+    SettingsNotWritten = 5010,
+
     DayFileFull = 9001,
 };
+
+// Every event, in number order: the Windows message table must have a
+// message for each, or the event log shows a "description not found" text.
+const std::vector<JournalEvent>& allJournalEvents();
+// Events paced by a person or written once per run: never merged as
+// repeats, so two choices made within a minute both reach the journal.
+bool isMergedWhenRepeated(JournalEvent event);
 
 // How the system's log should rank an event.
 enum class JournalSeverity { Information, Warning, Error };

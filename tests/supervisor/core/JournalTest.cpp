@@ -119,6 +119,9 @@ TEST(Journal, RepeatsAreMergedForAMinuteAndTheCapStopsTheDay) {
         {JournalEvent::DisplayNotAnswering, std::nullopt, 1801, 0},
         {JournalEvent::DisplayNotAnswering, std::nullopt, 1805, std::nullopt},
         {JournalEvent::DisplayAnsweringAgain, std::nullopt, 1806, 0},
+        // An operator's two clicks on one row within a minute are two lines.
+        {JournalEvent::ToolChoiceChanged, 6, 1810, 0},
+        {JournalEvent::ToolChoiceChanged, 6, 1811, 0},
     };
     JournalRepeats repeats;
     for (const auto& s : steps)
@@ -147,6 +150,17 @@ TEST(Journal, RepeatsAreMergedForAMinuteAndTheCapStopsTheDay) {
         if (!gate || c.newRun) gate.emplace(100);
         EXPECT_EQ(gate->admit(c.day, c.fileSize, c.lineSize), c.decision)
             << "size " << c.fileSize << " + " << c.lineSize;
+    }
+}
+
+TEST(Journal, EveryEventHasItsOwnNumberAndText) {
+    // The README's table and the Windows message table are keyed by these
+    // numbers: a duplicate or an event without a text would show wrong there.
+    int previous = 0;
+    for (const auto event : allJournalEvents()) {
+        EXPECT_LT(previous, static_cast<int>(event));
+        EXPECT_NE(journalText(event), "Événement") << static_cast<int>(event);
+        previous = static_cast<int>(event);
     }
 }
 
