@@ -10,6 +10,8 @@
 #include "common/MonotonicTickCount.h"
 #include "platform/platform.h"
 #include "restart/RestartRules.h"
+#include "supervisor/core/QtJournal.h"
+#include "supervisor/core/Startup.h"
 #include "supervisor/ui/AppIcon.h"
 #include "supervisor/ui/QtTranslation.h"
 
@@ -33,12 +35,26 @@ int main(int argc, char** argv) {
         tolvane::folderOf(platform->ownExecutablePath(), tolvane::platform::pathSeparator()),
         tolvane::platform::pathSeparator(), tolvane::platform::executableSuffix());
 
+    // Krandel's own journal (its own folder and its own name in the
+    // system's log): Tolvane has ended by now, so only Krandel can tell
+    // whether the station got its supervisor back.
+    tolvane::QtJournal journal(
+        tolvane::applicationName(platform->ownExecutablePath(), tolvane::platform::executableSuffix()));
+    journal.record({tolvane::JournalEvent::RestarterWaiting, {}, {{"ligne de commande", commandLine},
+                                                                  {"attente", "10 s"}}});
+
     int status = 0;
     const auto startTolvane = [&] {
         if (tolvane::hasTestSwitch(commandLine))
             QMessageBox::information(nullptr, Caption,
                                      QStringLiteral("Application à lancer: ") + QString::fromStdString(command.displayText));
-        if (!platform->startProgram(command.applicationPath, command.arguments, tolvane::platform::ShowState::Normal)) {
+        const auto started =
+            platform->startProgram(command.applicationPath, command.arguments, tolvane::platform::ShowState::Normal);
+        if (started) {
+            journal.record({tolvane::JournalEvent::RestarterStartedTolvane, {}, {{"programme", command.displayText}}});
+        } else {
+            journal.record({tolvane::JournalEvent::RestarterTolvaneRefused, {},
+                            {{"programme", command.applicationPath}, {"raison", started.failure}}});
             // No second attempt: the message names what failed, and the
             // exit status tells a script.
             QMessageBox::critical(nullptr, Caption,

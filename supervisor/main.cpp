@@ -1,6 +1,7 @@
 // Tolvane: keeps the station's thirty tools running.
 #include <QApplication>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <cstdio>
 #include <memory>
@@ -10,6 +11,7 @@
 #include "platform/platform.h"
 #include "supervisor/core/QtJournal.h"
 #include "supervisor/core/QtSettingsStore.h"
+#include "supervisor/core/SettingsJournal.h"
 #include "supervisor/core/SingleInstance.h"
 #include "supervisor/core/Startup.h"
 #include "supervisor/core/VersionStamp.h"
@@ -69,7 +71,17 @@ int main(int argc, char** argv) {
                       {"ligne de commande", commandLine},
                       {"veille", tolvane::hasStandbySwitch(commandLine) ? "oui" : "non"}});
 
-    tolvane::Frm_Main window(*platform, settings);
+    // The operator's choices are journaled as they are saved; a text once
+    // it has stood still for five seconds, or as Tolvane ends.
+    tolvane::JournaledSettings journaledSettings(settings, journal);
+    QTimer textsStill;
+    textsStill.setSingleShot(true);
+    textsStill.setInterval(5000);
+    QObject::connect(&textsStill, &QTimer::timeout, [&journaledSettings] { journaledSettings.flushTexts(); });
+    journaledSettings.textPending = [&textsStill] { textsStill.start(); };
+    journal.beforeClosingLine = [&journaledSettings] { journaledSettings.flushTexts(); };
+
+    tolvane::Frm_Main window(*platform, journaledSettings);
     window.setJournal(journal, [&journal] { journal.removeExpiredFiles(); });
     instance.onShowRequest = [&window] { window.showOnRequest(); };
     window.batch().beforeRestartHandOver = [&instance] { instance.release(); };
@@ -85,5 +97,8 @@ int main(int argc, char** argv) {
 
     window.Form_Initialize();
     window.Form_Load(commandLine);
+    // Loading saved the loaded values again; from here on a change is the
+    // operator's.
+    journaledSettings.startJournaling();
     return app.exec();
 }

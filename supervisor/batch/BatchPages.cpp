@@ -171,6 +171,9 @@ BatchPages::TickOutcome BatchPages::Timer30s_Timer() {
         }
         m_journal->record({JournalEvent::RestarterStartRefused, {}, {{"programme", restarter}, {"raison", started.failure}}});
         if (afterFailedHandOver) afterFailedHandOver();
+    } else if (restart == RestartAction::NoRestarter) {
+        // No restart tonight either: the morning's reader must learn why.
+        m_journal->record({JournalEvent::RestarterStartRefused, {}, {{"programme", restarter}, {"raison", "fichier introuvable"}}});
     }
     switch (batchPageTick(Scheduler, now)) {
         case PageTickAction::StartBatch: startSchedulerBatch(ClockTrigger); break;

@@ -332,6 +332,71 @@ bool JournalDailyChore::due(local_seconds now) {
     return true;
 }
 
+std::string restartTooltip(const RestartsToday& restarts) {
+    if (restarts.count <= 0) return "Aucune relance aujourd'hui";
+    const auto t = restarts.lastTimeOfDay.count();
+    return "Relancé " + std::to_string(restarts.count) + " fois aujourd'hui, la dernière fois à " +
+           twoDigits(static_cast<unsigned>(t / 3600)) + ":" + twoDigits(static_cast<unsigned>(t / 60 % 60)) + ":" +
+           twoDigits(static_cast<unsigned>(t % 60));
+}
+
+void RestartTally::note(int tool, local_seconds at, int count) {
+    const auto day = floor<days>(at);
+    if (m_day != day) {
+        // A new day, or a clock set back into another one: the count is the
+        // day's own.
+        m_tools.clear();
+        m_day = day;
+    }
+    RestartsToday& restarts = m_tools[tool];
+    restarts.count += count;
+    restarts.lastTimeOfDay = std::max(restarts.lastTimeOfDay, duration_cast<seconds>(at - day));
+}
+
+void RestartTally::noteLine(std::string_view line) {
+    // "2026-12-08 03:12:45 +0100 2003 [6 VX8_Player] Relancé ...[ (répété N fois ...)]"
+    const auto number = [](std::string_view text) -> std::optional<int> {
+        int value = 0;
+        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+        if (error != std::errc{} || end != text.data() + text.size() || text.empty()) return std::nullopt;
+        return value;
+    };
+    if (line.size() < 20 || line[4] != '-' || line[7] != '-' || line[10] != ' ' || line[13] != ':' || line[16] != ':')
+        return;
+    const auto y = number(line.substr(0, 4)), mo = number(line.substr(5, 2)), d = number(line.substr(8, 2));
+    const auto h = number(line.substr(11, 2)), mi = number(line.substr(14, 2)), s = number(line.substr(17, 2));
+    if (!y || !mo || !d || !h || !mi || !s) return;
+    const year_month_day date{year{*y}, month{static_cast<unsigned>(*mo)}, day{static_cast<unsigned>(*d)}};
+    if (!date.ok()) return;
+    const std::string_view prefix = " 2003 [";
+    const auto eventAt = line.find(' ', 20);  // after the offset
+    if (eventAt == std::string_view::npos || line.substr(eventAt, prefix.size()) != prefix) return;
+    const auto toolStart = eventAt + prefix.size();
+    const auto toolEnd = line.find(' ', toolStart);
+    const auto close = line.find("] ", toolStart);
+    if (toolEnd == std::string_view::npos || close == std::string_view::npos) return;
+    const int tool = number(line.substr(toolStart, toolEnd - toolStart)).value_or(-1);
+    if (!isToolIndex(tool)) return;
+    int count = 1;
+    // The repeats merged into the line come right after the event's text;
+    // a detail holding the same words further on is not read as a count.
+    const std::string_view merged = " (répété ";
+    const auto after = close + 2 + journalText(JournalEvent::ToolRestartedByVerification).size();
+    if (line.substr(after, merged.size()) == merged) {
+        const auto from = after + merged.size();
+        const auto to = line.find(' ', from);
+        if (const auto n = to == std::string_view::npos ? std::nullopt : number(line.substr(from, to - from)); n && *n > 0)
+            count += *n;
+    }
+    note(tool, local_days{date} + hours{*h} + minutes{*mi} + seconds{*s}, count);
+}
+
+RestartsToday RestartTally::today(int tool, local_days today) const {
+    if (m_day != today) return {};
+    const auto it = m_tools.find(tool);
+    return it == m_tools.end() ? RestartsToday{} : it->second;
+}
+
 JournalSink& noJournal() {
     static JournalSink none;
     return none;

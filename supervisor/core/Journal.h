@@ -171,6 +171,34 @@ private:
     std::chrono::local_days m_doneFor;
 };
 
+// How often a tool was started again by its verification today, and when
+// last: the tooltip of the tool's name.
+struct RestartsToday {
+    int count = 0;
+    std::chrono::seconds lastTimeOfDay{0};
+    bool operator==(const RestartsToday&) const = default;
+};
+
+// "Relancé 3 fois aujourd'hui, la dernière fois à 03:12:45", or "Aucune
+// relance aujourd'hui".
+std::string restartTooltip(const RestartsToday& restarts);
+
+// Today's restarts of each tool. The count starts again at midnight; a
+// Tolvane started during the day (the 04:07 restart) reads the day's file
+// back, so the night is not forgotten.
+class RestartTally {
+public:
+    void note(int tool, std::chrono::local_seconds at, int count = 1);
+    // One line of the day's file: a restart line counts with the repeats
+    // merged into it. Any other line, or one that is not ours, counts nothing.
+    void noteLine(std::string_view line);
+    RestartsToday today(int tool, std::chrono::local_days today) const;
+
+private:
+    std::optional<std::chrono::local_days> m_day;
+    std::map<int, RestartsToday> m_tools;
+};
+
 // Where the supervision reports what it did. The default records nothing,
 // so a supervision without a journal (the window tests, the benchmarks)
 // behaves the same.
@@ -178,6 +206,7 @@ class JournalSink {
 public:
     virtual ~JournalSink() = default;
     virtual void record(const JournalEntry&) {}
+    virtual RestartsToday restartsToday(int /*tool*/) { return {}; }
 };
 
 // The sink that records nothing.

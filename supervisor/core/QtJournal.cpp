@@ -107,8 +107,15 @@ bool QtJournal::appendLine(const JournalClock& at, const std::string& line) {
 }
 
 void QtJournal::record(const JournalEntry& entry) {
+    if (isClosingEvent(entry.event) && beforeClosingLine) {
+        auto before = std::move(beforeClosingLine);  // once, and never from within itself
+        beforeClosingLine = nullptr;
+        before();
+    }
     try {
         const JournalClock at = clock();
+        // Counted before merging: the tooltip counts every restart.
+        if (entry.event == JournalEvent::ToolRestartedByVerification && entry.tool) m_restarts.note(*entry.tool, at.local);
         const auto merged = m_repeats.admit(entry.event, entry.tool, at.local);
         if (!merged) return;
         const std::string line = formatJournalLine(at, entry, *merged);
@@ -126,6 +133,10 @@ void QtJournal::record(const JournalEntry& entry) {
     }
 }
 
+RestartsToday QtJournal::restartsToday(int tool) {
+    return m_restarts.today(tool, std::chrono::floor<std::chrono::days>(clock().local));
+}
+
 void QtJournal::removeExpiredFiles() {
     const QString folder = qtext(m_folder);
     const auto today = std::chrono::floor<std::chrono::days>(clock().local);
@@ -141,6 +152,14 @@ void QtJournal::beginRun(const std::vector<JournalDetail>& details) {
             case LastRunEnding::Closed: break;
             case LastRunEnding::Unexpected: record({JournalEvent::LastRunEndedUnexpectedly, {}, {}}); break;
             case LastRunEnding::Unknown: record({JournalEvent::LastRunEndingUnknown, {}, {}}); break;
+        }
+    }
+    const auto today = std::chrono::floor<std::chrono::days>(clock().local);
+    QFile todays(folder + QLatin1Char('/') + qtext(journalFileName(today)));
+    if (todays.open(QIODevice::ReadOnly)) {
+        while (!todays.atEnd()) {
+            const QByteArray line = todays.readLine();
+            m_restarts.noteLine(std::string_view(line.constData(), static_cast<std::size_t>(line.size())));
         }
     }
     removeExpiredFiles();

@@ -23,14 +23,20 @@ public:
     static std::string standardFolder(const std::string& application);
 
     void record(const JournalEntry& entry) override;
+    RestartsToday restartsToday(int tool) override;
     // Removes the files older than 31 days.
     void removeExpiredFiles();
 
     // The start of a run: how the previous one ended (from the last line of
-    // the newest file), the expired files removed, then the start line.
+    // the newest file), today's restarts counted from today's file, the
+    // expired files removed, then the start line.
     void beginRun(const std::vector<JournalDetail>& details);
 
     const std::string& folder() const { return m_folder; }
+
+    // Run before a closing line is written, so that it stays the last line
+    // of the run (the texts the operator was still typing are recorded).
+    std::function<void()> beforeClosingLine;
 
     // Seams for the tests: the clock, the system's log and standard error.
     std::function<JournalClock()> clock;
@@ -45,6 +51,7 @@ private:
     std::string m_folder;
     JournalRepeats m_repeats;
     JournalDayCap m_cap;
+    RestartTally m_restarts;
     bool m_fileFailing = false;
     bool m_systemLogFailing = false;
 };

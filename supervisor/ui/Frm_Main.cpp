@@ -16,6 +16,7 @@
 #include <QTabWidget>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -111,6 +112,7 @@ void Frm_Main::connectHandlers() {
         connect(ComboFrequenceVerification[at], &QComboBox::currentIndexChanged, this,
                 [&s, i] { s.ComboFrequenceVerification_Click(i); });
         connect(CommandImportNow[at], &QPushButton::clicked, this, [&s, i] { s.CommandImportNow_Click(i); });
+        Label[at]->installEventFilter(this);
     }
     for (int i = 0; i < 8; ++i) {
         const auto at = static_cast<std::size_t>(i);
@@ -293,6 +295,17 @@ void Frm_Main::CommandQuitter_Click() {
 void Frm_Main::endOnSystemRequest() {
     m_journal->record({JournalEvent::EndedBySignal, {}, {}});
     EndTolvane(0);
+}
+
+bool Frm_Main::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::ToolTip) {
+        const auto label = std::find(Label.begin(), Label.end(), watched);
+        if (label != Label.end()) {
+            const int tool = static_cast<int>(label - Label.begin());
+            (*label)->setToolTip(QString::fromStdString(restartTooltip(m_journal->restartsToday(tool))));
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void Frm_Main::EndTolvane(int exitCode) {

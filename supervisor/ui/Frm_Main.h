@@ -173,6 +173,10 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    // A tool's name shows today's restarts by verification as its tooltip,
+    // read from the journal when the pointer rests on it (nothing is kept
+    // up to date on the ticks).
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void buildWindow();

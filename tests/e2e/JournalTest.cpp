@@ -27,11 +27,6 @@ void verifiedTool(Station& s) {
 
 const char* const FakeMorning = "@2026-12-08 10:00:00 x20";
 
-std::size_t linesMatching(const std::vector<std::string>& lines, const std::regex& pattern) {
-    return static_cast<std::size_t>(
-        std::count_if(lines.begin(), lines.end(), [&](const std::string& l) { return std::regex_search(l, pattern); }));
-}
-
 bool waitForLine(const Station& s, const std::regex& pattern, std::chrono::milliseconds timeout) {
     return waitUntil([&] { return linesMatching(s.journalLines(), pattern) > 0; }, timeout);
 }

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <fstream>
 #include <iterator>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -110,6 +111,16 @@ TEST(DailyRestart, TolvaneEndsThroughKrandelAndTheNewOneTakesOverTheRunningTools
     EXPECT_FALSE(waitUntil([&] { return s.log().size() > startsBefore; }, 3s));
     for (const auto* tool : {"VX8_Library", "VX8_Player", "VX8_Player_A"})
         EXPECT_EQ(s.running(tool).size(), 1u) << tool;
+
+    // The night reads from both journals: the old run's closing line, no
+    // "ended unexpectedly" for it, and Krandel's wait and start between.
+    const auto lines = s.journalLines();
+    EXPECT_EQ(linesMatching(lines, std::regex(" 1002 \\[-\\] Tolvane arrêté pour le redémarrage quotidien")), 1u);
+    EXPECT_EQ(linesMatching(lines, std::regex(" 1000 \\[-\\] Tolvane démarré .*ligne de commande : /Base=Current")), 1u);
+    EXPECT_EQ(linesMatching(lines, std::regex(" 100[56] ")), 0u);
+    const auto krandel = s.journalLines("Krandel");
+    EXPECT_EQ(linesMatching(krandel, std::regex(" 3100 \\[-\\] Krandel attend")), 1u);
+    EXPECT_EQ(linesMatching(krandel, std::regex(" 3101 \\[-\\] Krandel a démarré Tolvane \\| programme : .*/Tolvane /Base=Current$")), 1u);
 }
 
 TEST(DailyRestart, WithoutAKrandelThatCanStartTolvaneKeepsSupervising) {
@@ -135,6 +146,9 @@ TEST(DailyRestart, WithoutAKrandelThatCanStartTolvaneKeepsSupervising) {
         // And its verification still brings a vanished tool back.
         for (const pid_t pid : s->running("VX8_Tools_Data")) ::kill(pid, SIGKILL);
         EXPECT_TRUE(s->waitForStarts("VX8_Tools_Data", 2, 10s)) << s->folder();
+        // The refusal is in the journal, with the system's reason.
+        EXPECT_EQ(linesMatching(s->journalLines(), std::regex(" 3001 \\[-\\] Krandel n'a pas pu être démarré.* \\| raison : .+")), 1u)
+            << s->folder();
     }
 }
 
@@ -154,6 +168,9 @@ TEST(Krandel, WithoutTolvaneBesideItShowsItsFailureAndEndsWithAnErrorStatus) {
     ASSERT_TRUE(ended) << "Krandel did not end once its message was closed";
     EXPECT_NE(exitCode(*ended), 0);
     EXPECT_NE(exitCode(*ended), -1) << "Krandel did not exit normally";
+    EXPECT_EQ(linesMatching(s.journalLines("Krandel"),
+                            std::regex(" 3102 \\[-\\] Krandel n'a pas pu démarrer Tolvane \\| programme : .*/Tolvane \\| raison : .+")),
+              1u);
 }
 
 TEST(Krandel, TestSwitchShowsTheCommandFirstAndStartsTolvaneOnlyOnceItIsClosed) {

@@ -139,10 +139,15 @@ pid_t Station::startTolvane(const std::vector<std::string>& arguments, const std
     return startProgram("Tolvane", arguments, fakeTime);
 }
 
-std::vector<std::string> Station::journalLines() const {
+std::size_t linesMatching(const std::vector<std::string>& lines, const std::regex& pattern) {
+    return static_cast<std::size_t>(
+        std::count_if(lines.begin(), lines.end(), [&](const std::string& l) { return std::regex_search(l, pattern); }));
+}
+
+std::vector<std::string> Station::journalLines(const std::string& program) const {
     std::vector<std::string> files;
     std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(journalFolder(), error))
+    for (const auto& entry : std::filesystem::directory_iterator(journalFolder(program), error))
         if (entry.path().extension() == ".log") files.push_back(entry.path().string());
     std::sort(files.begin(), files.end());
     std::vector<std::string> lines;

@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -55,10 +56,13 @@ public:
     std::string settingsFile() const;
 
     // The journal: the station's own $XDG_DATA_HOME, the journal folder in
-    // it, and every line of its daily files, oldest file first.
+    // it, and every line of its daily files, oldest file first (Krandel
+    // keeps its own).
     const std::string& dataHome() const { return m_data.path(); }
-    std::string journalFolder() const { return m_data.path() + "/Vantorix/Tolvane/journal"; }
-    std::vector<std::string> journalLines() const;
+    std::string journalFolder(const std::string& program = "Tolvane") const {
+        return m_data.path() + "/Vantorix/" + program + "/journal";
+    }
+    std::vector<std::string> journalLines(const std::string& program = "Tolvane") const;
     // What the programs started by the station wrote on standard error.
     std::string errors() const;
 
@@ -112,5 +116,8 @@ private:
 
 // The thirty executable base names, index 0 to 29.
 const std::vector<std::string>& toolNames();
+
+// How many of the journal's lines hold the pattern.
+std::size_t linesMatching(const std::vector<std::string>& lines, const std::regex& pattern);
 
 }  // namespace tolvane::e2e

@@ -3,6 +3,8 @@
 // Tolvane whichever way it ends.
 #include <gtest/gtest.h>
 
+#include <regex>
+
 #include <signal.h>
 
 #include <cstdlib>
@@ -117,11 +119,22 @@ TEST(Supervision, QuitterAndTheCloseBoxAskAndLeaveTheToolsRunning) {
     Station s;
     s.setTool(5, "Launch", "1");
     s.setTool(5, "Tempo", "0");
+    s.setTool(0, "Check", "1");
     const pid_t tolvane = s.startTolvane();
     ASSERT_TRUE(s.waitForStarts("VX8_Player", 1, 10s));
     Desktop desk(s.display());
     const auto window = desk.waitForWindow("^Vantorix: Tools Launcher", 10s);
     ASSERT_TRUE(window);
+
+    // The operator unticks "Vérifier" on Library's row (client point of its
+    // box: the layout's twips over fifteen).
+    desk.activate(*window);
+    const std::regex untick(" 5001 \\[0 VX8_Library\\] ");
+    for (int attempt = 0; attempt < 3 && linesMatching(s.journalLines(), untick) == 0; ++attempt) {
+        desk.clickClient(*window, 6360 / 15 + 6, 960 / 15 + 6);
+        waitUntil([&] { return linesMatching(s.journalLines(), untick) > 0; }, 2s);
+    }
+    ASSERT_EQ(linesMatching(s.journalLines(), untick), 1u);
 
     // The close box asks; "No" keeps everything running.
     desk.closeWindow(*window);
@@ -145,4 +158,13 @@ TEST(Supervision, QuitterAndTheCloseBoxAskAndLeaveTheToolsRunning) {
     ASSERT_TRUE(exit);
     EXPECT_EQ(exit->status, 0);
     EXPECT_EQ(s.running("VX8_Player").size(), 1u);
+
+    // The journal: the operator's untick, then the run's closing line, last.
+    const auto lines = s.journalLines();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_TRUE(std::regex_search(lines[lines.size() - 2],
+                                  std::regex(" 5001 \\[0 VX8_Library\\] .* réglage : Vérifier \\| avant : coché \\| après : décoché$")))
+        << lines[lines.size() - 2];
+    EXPECT_TRUE(std::regex_search(lines.back(), std::regex(" 1001 \\[-\\] Tolvane arrêté par l'opérateur \\| par : bouton « Quitter... »$")))
+        << lines.back();
 }

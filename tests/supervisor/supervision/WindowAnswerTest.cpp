@@ -125,7 +125,9 @@ TEST_F(WindowAnswerTest, ToolStartedExactlyOnceWhenTheDisplayAnswersAgain) {
             platform.now += seconds{1};
         }
         EXPECT_EQ(platform.starts.size(), 1u);
-        if (way == Way::HandOver) EXPECT_TRUE(supervision.LaunchFinished);
+        if (way == Way::HandOver) {
+            EXPECT_TRUE(supervision.LaunchFinished);
+        }
         platform.startedProgramsOpenWindows = false;
     }
 }

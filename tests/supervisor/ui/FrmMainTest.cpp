@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFontMetrics>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -542,6 +543,26 @@ private slots:
         QCOMPARE(w.Label[4]->y() - w.Label[3]->y(), 2 * 24);
         QCOMPARE(w.Label[12]->text(), QStringLiteral("Player A"));
         QCOMPARE(w.LabelAffichageMemory->toolTip(), QStringLiteral("Mémoire occupée par le programme (en Mo)"));
+    }
+
+    void toolNameTellsTodaysRestartsWhenThePointerRestsOnIt() {
+        struct Restarts final : JournalSink {
+            RestartsToday today{3, std::chrono::hours{3} + std::chrono::minutes{12} + std::chrono::seconds{45}};
+            RestartsToday restartsToday(int tool) override { return tool == 5 ? today : RestartsToday{}; }
+        } journal;
+        Harness h;
+        Frm_Main& w = h.load();
+        w.setJournal(journal, {});
+        const auto tooltipOf = [&](int tool) {
+            QHelpEvent hover(QEvent::ToolTip, QPoint(1, 1), w.Label[static_cast<std::size_t>(tool)]->mapToGlobal(QPoint(1, 1)));
+            QCoreApplication::sendEvent(w.Label[static_cast<std::size_t>(tool)], &hover);
+            return w.Label[static_cast<std::size_t>(tool)]->toolTip();
+        };
+        QCOMPARE(tooltipOf(5), QStringLiteral("Relancé 3 fois aujourd'hui, la dernière fois à 03:12:45"));
+        QCOMPARE(tooltipOf(6), QStringLiteral("Aucune relance aujourd'hui"));
+        // Read again at each rest of the pointer, not kept from the first.
+        journal.today = {4, std::chrono::hours{4}};
+        QCOMPARE(tooltipOf(5), QStringLiteral("Relancé 4 fois aujourd'hui, la dernière fois à 04:00:00"));
     }
 };
 

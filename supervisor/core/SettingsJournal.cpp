@@ -1,0 +1,137 @@
+#include "supervisor/core/SettingsJournal.h"
+
+#include <charconv>
+
+#include "supervisor/core/ToolTable.h"
+
+namespace tolvane {
+
+namespace {
+
+constexpr const char* DayCaptions[] = {"Actif", "Lundi", "Mardi", "Mercredi", "Jeudi", "Vendredi", "Samedi", "Dimanche"};
+
+// The number of an "Idx_N" key, nothing for any other key.
+std::optional<int> keyIndex(std::string_view key) {
+    constexpr std::string_view Prefix = "Idx_";
+    if (key.substr(0, Prefix.size()) != Prefix) return std::nullopt;
+    const std::string_view digits = key.substr(Prefix.size());
+    int value = -1;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    if (error != std::errc{} || end != digits.data() + digits.size() || digits.empty()) return std::nullopt;
+    return value;
+}
+
+std::optional<int> integer(std::string_view text) {
+    int value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc{} || end != text.data() + text.size() || text.empty()) return std::nullopt;
+    return value;
+}
+
+bool isBoxSection(std::string_view section) {
+    return section == "Launch" || section == "Minimiser" || section == "Check" || section == "CheckSchedulerJour" ||
+           section == "CheckPlannerJour";
+}
+
+}  // namespace
+
+std::optional<SettingChange> settingChange(std::string_view section, std::string_view key) {
+    const auto index = keyIndex(key);
+    if (!index) return std::nullopt;
+    const struct {
+        std::string_view section;
+        const char* setting;
+        bool isText;
+    } toolSettings[] = {
+        {"Launch", "Lancer", false},         {"Minimiser", "Minimiser", false},
+        {"Check", "Vérifier", false},        {"Freq", "Fréquence de vérification", false},
+        {"Tempo", "Tempo. en ms", true},     {"Arguments", "Arguments de la ligne de commande", true},
+    };
+    for (const auto& s : toolSettings) {
+        if (s.section != section) continue;
+        if (!isToolIndex(*index)) return std::nullopt;
+        return SettingChange{s.isText ? JournalEvent::ToolTextChanged : JournalEvent::ToolChoiceChanged, *index, {},
+                             s.setting, s.isText};
+    }
+    if ((section == "CheckSchedulerJour" || section == "CheckPlannerJour") && *index >= 0 && *index <= 7)
+        return SettingChange{JournalEvent::BatchChoiceChanged, std::nullopt,
+                             section == "CheckSchedulerJour" ? "Scheduler" : "Planner", DayCaptions[*index], false};
+    return std::nullopt;
+}
+
+std::string settingValueText(std::string_view section, const std::optional<std::string>& value) {
+    if (!value) return "(absent)";
+    if (isBoxSection(section)) {
+        switch (integer(*value).value_or(-1)) {
+            case 0: return "décoché";
+            case 1: return "coché";
+            case 2: return "grisé";
+            default: break;
+        }
+    } else if (section == "Freq") {
+        const auto listIndex = integer(*value);
+        if (listIndex && *listIndex == -1) return "aucune";
+        if (listIndex && periodSeconds(*listIndex)) return std::string(periodItemText(*listIndex));
+    }
+    return *value;
+}
+
+JournalEntry settingChangeEntry(const SettingChange& change, std::string_view section,
+                                const std::optional<std::string>& before, const std::string& after) {
+    JournalEntry entry{change.event, change.tool, {}};
+    if (!change.page.empty()) entry.details.push_back({"page", change.page});
+    entry.details.push_back({"réglage", change.setting});
+    entry.details.push_back({"avant", settingValueText(section, before)});
+    entry.details.push_back({"après", settingValueText(section, after)});
+    return entry;
+}
+
+std::string JournaledSettings::GetSetting(std::string_view section, std::string_view key,
+                                          std::string_view defaultValue) {
+    return m_inner.GetSetting(section, key, defaultValue);
+}
+
+std::optional<std::string> JournaledSettings::storedValue(std::string_view section, std::string_view key) {
+    // Two defaults that no stored value can equal both: the key is absent
+    // only when each comes back.
+    static constexpr std::string_view First = "\001absent\001";
+    static constexpr std::string_view Second = "\002absent\002";
+    std::string value = m_inner.GetSetting(section, key, First);
+    if (value == First && m_inner.GetSetting(section, key, Second) == Second) return std::nullopt;
+    return value;
+}
+
+bool JournaledSettings::SaveSetting(std::string_view section, std::string_view key, std::string_view value) {
+    // Only a choice is looked up before the save: the reactions of loading
+    // and the other settings cost nothing more than before.
+    const auto change = m_journaling ? settingChange(section, key) : std::nullopt;
+    const auto before = change ? storedValue(section, key) : std::nullopt;
+    const bool saved = m_inner.SaveSetting(section, key, value);
+    if (!saved) {
+        if (!m_refusing)
+            m_journal.record({JournalEvent::SettingsNotWritten, std::nullopt,
+                              {{"section", std::string(section)}, {"clé", std::string(key)}}});
+        m_refusing = true;
+        return false;
+    }
+    m_refusing = false;
+    if (!change || before == value) return true;
+    if (!change->isText) {
+        m_journal.record(settingChangeEntry(*change, section, before, std::string(value)));
+        return true;
+    }
+    auto [it, first] = m_pendingTexts.try_emplace({std::string(section), std::string(key)},
+                                                  PendingText{*change, before, std::string(value)});
+    if (!first) it->second.after = std::string(value);
+    if (textPending) textPending();
+    return true;
+}
+
+void JournaledSettings::flushTexts() {
+    auto pending = std::move(m_pendingTexts);
+    m_pendingTexts.clear();
+    for (const auto& [where, text] : pending)
+        if (text.before != text.after) m_journal.record(settingChangeEntry(text.change, where.first, text.before, text.after));
+}
+
+}  // namespace tolvane

@@ -1,0 +1,75 @@
+#pragma once
+// The operator's choices in the journal: which stored settings are choices
+// worth a line ("Lancer", "Minimiser", "Vérifier" and the period of a tool,
+// "Actif" and the days of a batch page, a tool's texts), how a value reads,
+// and a store that records a changed choice as it is saved. A text is
+// recorded once it has stood still (the caller's timer calls flushTexts), so
+// typing a path writes one line, not one per key.
+
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "supervisor/core/Journal.h"
+#include "supervisor/core/SettingsStore.h"
+
+namespace tolvane {
+
+struct SettingChange {
+    JournalEvent event{};
+    std::optional<int> tool;
+    std::string page;     // the batch page's name, for a batch choice
+    std::string setting;  // the control's caption
+    bool isText = false;  // recorded once it has stood still
+};
+
+// What the journal calls this setting; nothing for a setting that is not
+// one of the operator's choices worth a line.
+std::optional<SettingChange> settingChange(std::string_view section, std::string_view key);
+
+// A stored value as the operator reads it ("coché", "10 Min", ...); `value`
+// is nothing for a key that was not stored.
+std::string settingValueText(std::string_view section, const std::optional<std::string>& value);
+
+// The journal's line for a change from `before` to `after`.
+JournalEntry settingChangeEntry(const SettingChange& change, std::string_view section,
+                                const std::optional<std::string>& before, const std::string& after);
+
+// The store the window is given: every call goes to `inner`; once
+// startJournaling() has been called (after loading, whose reactions save the
+// loaded values again), a save that changes a choice is journaled, and a
+// save the store refuses is journaled once for each run of refusals.
+class JournaledSettings final : public SettingsStore {
+public:
+    JournaledSettings(SettingsStore& inner, JournalSink& journal) : m_inner(inner), m_journal(journal) {}
+
+    std::string GetSetting(std::string_view section, std::string_view key, std::string_view defaultValue) override;
+    bool SaveSetting(std::string_view section, std::string_view key, std::string_view value) override;
+
+    void startJournaling() { m_journaling = true; }
+    // Records the text changes waiting; a text typed back to what it was
+    // before is no change.
+    void flushTexts();
+    // Called when a text change starts waiting or waits again: the caller
+    // (re)starts its timer and calls flushTexts when it fires.
+    std::function<void()> textPending;
+
+private:
+    std::optional<std::string> storedValue(std::string_view section, std::string_view key);
+
+    struct PendingText {
+        SettingChange change;
+        std::optional<std::string> before;  // as it stood when the first change came
+        std::string after;
+    };
+    SettingsStore& m_inner;
+    JournalSink& m_journal;
+    bool m_journaling = false;
+    bool m_refusing = false;
+    std::map<std::pair<std::string, std::string>, PendingText> m_pendingTexts;
+};
+
+}  // namespace tolvane
