@@ -104,9 +104,7 @@ TEST(OneTolvane, TwoStartsAtTheSameInstantLeaveOneSupervisor) {
 
 TEST(OneTolvane, KilledTolvaneNeverBlocksTheNextStart) {
     Station s;
-    launchAtOnce(s, {6});
-    s.setTool(6, "Check", "1");
-    s.setTool(6, "Freq", "0");  // "01 Min": three seconds at twenty times the speed
+    s.launchAndVerifyEveryMinute(6);
     const pid_t first = s.startTolvane({}, "@2026-12-08 10:00:00 x20");
     ASSERT_TRUE(s.waitForStarts("VX8_Tools_Data", 1, 10s));
     ::kill(first, SIGKILL);

@@ -16,15 +16,6 @@ using namespace tolvane::testsupport;
 
 namespace {
 
-// Tool 6 ("VX8_Tools_Data") launched at once and verified every "01 Min",
-// three seconds at twenty times the speed.
-void verifiedTool(Station& s) {
-    s.setTool(6, "Launch", "1");
-    s.setTool(6, "Tempo", "0");
-    s.setTool(6, "Check", "1");
-    s.setTool(6, "Freq", "0");
-}
-
 const char* const FakeMorning = "@2026-12-08 10:00:00 x20";
 
 bool waitForLine(const Station& s, const std::regex& pattern, std::chrono::milliseconds timeout) {
@@ -45,7 +36,7 @@ std::size_t occurrences(const std::string& text, const std::string& what) {
 
 TEST(Journal, ToolStartedAgainByItsVerificationIsInTheDaysFile) {
     Station s;
-    verifiedTool(s);
+    s.launchAndVerifyEveryMinute(6);
     s.startTolvane({}, FakeMorning);
     ASSERT_TRUE(s.waitForStarts("VX8_Tools_Data", 1, 10s));
     ASSERT_TRUE(waitUntil([&] { return s.windowExists("VX8_Tools_Data"); }, 5s));
@@ -94,7 +85,7 @@ TEST(Journal, BlockedJournalFolderNeverStopsSupervisionAndIsReportedOnce) {
     Station s;
     // A file where the journal's folder should be.
     writeFile(s.dataHome() + "/Vantorix", "not a folder\n");
-    verifiedTool(s);
+    s.launchAndVerifyEveryMinute(6);
     s.startTolvane({}, FakeMorning);
     ASSERT_TRUE(s.waitForStarts("VX8_Tools_Data", 1, 10s));
     ASSERT_TRUE(waitUntil([&] { return s.windowExists("VX8_Tools_Data"); }, 5s));

@@ -87,12 +87,7 @@ TEST(Soak, EveryKilledToolComesBackOnceAndTolvaneStaysFlat) {
     const auto allowed = 3s + 4s;
 
     Station s;
-    for (int tool = 0; tool < 30; ++tool) {
-        s.setTool(tool, "Launch", "1");
-        s.setTool(tool, "Tempo", "0");
-        s.setTool(tool, "Check", "1");
-        s.setTool(tool, "Freq", "0");
-    }
+    for (int tool = 0; tool < 30; ++tool) s.launchAndVerifyEveryMinute(tool);
     // Just after the daily restart at 04:07: a whole faked day (72 real
     // minutes at x20) passes before Tolvane would hand over to Krandel, so
     // an hour's soak watches one and the same Tolvane.

@@ -51,6 +51,12 @@ public:
     // Settings, written to the INI file before Tolvane starts.
     void set(const std::string& section, const std::string& key, const std::string& value);
     void setTool(int tool, const std::string& section, const std::string& value);
+    // Launched at once and verified every "01 Min" (three seconds at twenty
+    // times the speed).
+    void launchAndVerifyEveryMinute(int tool) {
+        for (const auto& [section, value] : {std::pair{"Launch", "1"}, {"Tempo", "0"}, {"Check", "1"}, {"Freq", "0"}})
+            setTool(tool, section, value);
+    }
     // The sidecar switches of one stand-in copy.
     void standinOptions(const std::string& baseName, const std::string& text);
     std::string settingsFile() const;

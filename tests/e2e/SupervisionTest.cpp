@@ -63,11 +63,8 @@ TEST(Supervision, LaunchSequenceStartsInDelayOrderWithTheRowsArguments) {
 
 TEST(Supervision, VanishedToolIsStartedAgainAtItsVerificationWithoutStandby) {
     Station s;
-    s.setTool(6, "Launch", "1");
-    s.setTool(6, "Tempo", "0");
+    s.launchAndVerifyEveryMinute(6);
     s.setTool(6, "Minimiser", "1");
-    s.setTool(6, "Check", "1");
-    s.setTool(6, "Freq", "0");  // "01 Min": three seconds at twenty times the speed
     s.startTolvane({}, "@2026-12-08 10:00:00 x20");
     ASSERT_TRUE(s.waitForStarts("VX8_Tools_Data", 1, 10s));
     EXPECT_TRUE(hasStandby(s.startsOf("VX8_Tools_Data").at(0)));

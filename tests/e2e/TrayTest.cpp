@@ -86,10 +86,7 @@ TEST(Standby, WithATrayTheWindowIsHiddenBehindOneIconAndSupervisionGoesOn) {
     startTrayAndWait(s);
     s.setTool(0, "Launch", "1");
     s.setTool(0, "Tempo", "0");
-    s.setTool(6, "Launch", "1");
-    s.setTool(6, "Tempo", "0");
-    s.setTool(6, "Check", "1");
-    s.setTool(6, "Freq", "0");  // "01 Min": three seconds at twenty times the speed
+    s.launchAndVerifyEveryMinute(6);
     s.startTolvane({"/VEILLE=true"}, "@2026-12-08 10:00:00 x20");
     Desktop desk(s.display());
 
@@ -215,10 +212,7 @@ TEST(Standby, DueSchedulerBatchStartsAsWhenShown) {
 TEST(Standby, IconIsDrawnAndALostNotificationAreaBringsTheWindowBackMinimised) {
     Station s;
     startTrayAndWait(s);
-    s.setTool(6, "Launch", "1");
-    s.setTool(6, "Tempo", "0");
-    s.setTool(6, "Check", "1");
-    s.setTool(6, "Freq", "0");  // "01 Min": three seconds at twenty times the speed
+    s.launchAndVerifyEveryMinute(6);
     s.startTolvane({"/Veille=True"}, "@2026-12-08 10:00:00 x20");
     Desktop desk(s.display());
     const auto window = desk.waitForWindow(Caption, 10s);
