@@ -59,25 +59,31 @@ std::optional<SettingChange> settingChange(std::string_view section, std::string
     return std::nullopt;
 }
 
-std::string settingValueText(std::string_view section, const std::optional<std::string>& value) {
-    if (!value) return "(absent)";
+std::string choiceDefault(std::string_view section, std::string_view key) {
+    if (section == "Tempo") return "10000";
+    if (section == "Freq") return "1";
+    if (section == "Arguments") return std::string(defaultArguments(keyIndex(key).value_or(-1)));
+    return "0";
+}
+
+std::string settingValueText(std::string_view section, const std::string& value) {
     if (isBoxSection(section)) {
-        switch (integer(*value).value_or(-1)) {
+        switch (integer(value).value_or(-1)) {
             case 0: return "décoché";
             case 1: return "coché";
             case 2: return "grisé";
             default: break;
         }
     } else if (section == "Freq") {
-        const auto listIndex = integer(*value);
+        const auto listIndex = integer(value);
         if (listIndex && *listIndex == -1) return "aucune";
         if (listIndex && periodSeconds(*listIndex)) return std::string(periodItemText(*listIndex));
     }
-    return *value;
+    return value;
 }
 
-JournalEntry settingChangeEntry(const SettingChange& change, std::string_view section,
-                                const std::optional<std::string>& before, const std::string& after) {
+JournalEntry settingChangeEntry(const SettingChange& change, std::string_view section, const std::string& before,
+                                const std::string& after) {
     JournalEntry entry{change.event, change.tool, {}};
     if (!change.page.empty()) entry.details.push_back({"page", change.page});
     entry.details.push_back({"réglage", change.setting});
@@ -91,13 +97,13 @@ std::string JournaledSettings::GetSetting(std::string_view section, std::string_
     return m_inner.GetSetting(section, key, defaultValue);
 }
 
-std::optional<std::string> JournaledSettings::storedValue(std::string_view section, std::string_view key) {
+std::string JournaledSettings::shownValue(std::string_view section, std::string_view key) {
     // Two defaults that no stored value can equal both: the key is absent
     // only when each comes back.
     static constexpr std::string_view First = "\001absent\001";
     static constexpr std::string_view Second = "\002absent\002";
     std::string value = m_inner.GetSetting(section, key, First);
-    if (value == First && m_inner.GetSetting(section, key, Second) == Second) return std::nullopt;
+    if (value == First && m_inner.GetSetting(section, key, Second) == Second) return choiceDefault(section, key);
     return value;
 }
 
@@ -105,7 +111,7 @@ bool JournaledSettings::SaveSetting(std::string_view section, std::string_view k
     // Only a choice is looked up before the save: the reactions of loading
     // and the other settings cost nothing more than before.
     const auto change = m_journaling ? settingChange(section, key) : std::nullopt;
-    const auto before = change ? storedValue(section, key) : std::nullopt;
+    const std::string before = change ? shownValue(section, key) : std::string();
     const bool saved = m_inner.SaveSetting(section, key, value);
     if (!saved) {
         if (!m_refusing)

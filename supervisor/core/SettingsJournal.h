@@ -30,13 +30,17 @@ struct SettingChange {
 // one of the operator's choices worth a line.
 std::optional<SettingChange> settingChange(std::string_view section, std::string_view key);
 
-// A stored value as the operator reads it ("coché", "10 Min", ...); `value`
-// is nothing for a key that was not stored.
-std::string settingValueText(std::string_view section, const std::optional<std::string>& value);
+// The value the window shows for a choice that was never stored: the
+// defaults of loading (check boxes unticked, "10000", "05 Min", the tool's
+// default arguments).
+std::string choiceDefault(std::string_view section, std::string_view key);
+
+// A stored value as the operator reads it ("coché", "10 Min", ...).
+std::string settingValueText(std::string_view section, const std::string& value);
 
 // The journal's line for a change from `before` to `after`.
-JournalEntry settingChangeEntry(const SettingChange& change, std::string_view section,
-                                const std::optional<std::string>& before, const std::string& after);
+JournalEntry settingChangeEntry(const SettingChange& change, std::string_view section, const std::string& before,
+                                const std::string& after);
 
 // The store the window is given: every call goes to `inner`; once
 // startJournaling() has been called (after loading, whose reactions save the
@@ -58,11 +62,12 @@ public:
     std::function<void()> textPending;
 
 private:
-    std::optional<std::string> storedValue(std::string_view section, std::string_view key);
+    // The stored value, or the default the window showed for it.
+    std::string shownValue(std::string_view section, std::string_view key);
 
     struct PendingText {
         SettingChange change;
-        std::optional<std::string> before;  // as it stood when the first change came
+        std::string before;  // as it stood when the first change came
         std::string after;
     };
     SettingsStore& m_inner;

@@ -35,10 +35,14 @@ TEST(SettingsJournal, ChoicesAreRecordedAsTheOperatorReadsThem) {
         {"Freq", "Idx_6", "0", "2",
          "5001 [6 VX8_Tools_Data] Réglage de l'outil modifié | réglage : Fréquence de vérification | avant : 01 Min | après : 10 Min"},
         {"Freq", "Idx_6", "-1", "0", "5001 [6 VX8_Tools_Data] Réglage de l'outil modifié | réglage : Fréquence de vérification | avant : aucune | après : 01 Min"},
-        {"Minimiser", "Idx_29", std::nullopt, "1", "5001 [29 VX8_Tools_Speech] Réglage de l'outil modifié | réglage : Minimiser | avant : (absent) | après : coché"},
+        {"Minimiser", "Idx_29", std::nullopt, "1", "5001 [29 VX8_Tools_Speech] Réglage de l'outil modifié | réglage : Minimiser | avant : décoché | après : coché"},
         {"CheckSchedulerJour", "Idx_0", "1", "0", "5002 [-] Réglage de page batch modifié | page : Scheduler | réglage : Actif | avant : coché | après : décoché"},
         {"CheckPlannerJour", "Idx_7", "0", "1", "5002 [-] Réglage de page batch modifié | page : Planner | réglage : Dimanche | avant : décoché | après : coché"},
         {"Check", "Idx_5", "1", "1", ""},                // saved again unchanged: loading, a click back
+        {"Freq", "Idx_5", std::nullopt, "1", ""},        // never stored, saved as the default it showed
+        {"Arguments", "Idx_4", std::nullopt, "", ""},
+        {"Arguments", "Idx_3", std::nullopt, "/NoBase=1",
+         "5003 [3 VX8_Tools_Planner] Texte de l'outil modifié | réglage : Arguments de la ligne de commande | avant : /NoBase=0 | après : /NoBase=1"},
         {"Check", "Idx_30", "1", "0", ""},               // no such tool
         {"CheckSchedulerTiming", "Idx_0", "1", "2", ""}, // not one of the journaled choices
         {"CheckSchedulerJour", "Idx_8", "1", "0", ""},
@@ -57,6 +61,7 @@ TEST(SettingsJournal, ChoicesAreRecordedAsTheOperatorReadsThem) {
             store.values.erase(key);
         settings.startJournaling();
         EXPECT_TRUE(settings.SaveSetting(c.section, c.key, c.after));
+        settings.flushTexts();
         EXPECT_EQ(store.values[key], c.after);
         const std::vector<std::string> expected = *c.line ? std::vector<std::string>{c.line} : std::vector<std::string>{};
         EXPECT_EQ(journal.lines, expected) << c.section << "/" << c.key;
@@ -80,7 +85,7 @@ TEST(SettingsJournal, TextsWaitUntilTheyStandStillAndRefusalsAreRecordedOncePerR
     settings.flushTexts();
     EXPECT_EQ(journal.lines, (std::vector<std::string>{
                                  "5003 [5 VX8_Player] Texte de l'outil modifié | réglage : Arguments de la ligne de commande | avant : /NoBase=0 | après : /NoBase=1 /X",
-                                 "5003 [5 VX8_Player] Texte de l'outil modifié | réglage : Tempo. en ms | avant : (absent) | après : 2000"}));
+                                 "5003 [5 VX8_Player] Texte de l'outil modifié | réglage : Tempo. en ms | avant : 10000 | après : 2000"}));
     // Typed and typed back before it stood still: no change.
     journal.lines.clear();
     settings.SaveSetting("Tempo", "Idx_5", "20000");
