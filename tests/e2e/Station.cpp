@@ -30,19 +30,6 @@ struct ReaperEnvironment : ::testing::Environment {
 };
 [[maybe_unused]] auto* const g_reaper = ::testing::AddGlobalTestEnvironment(new ReaperEnvironment);
 
-std::string fakeTimeLibrary() {
-    for (const char* path : {"/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1",
-                             "/usr/lib/aarch64-linux-gnu/faketime/libfaketime.so.1",
-                             "/usr/lib/faketime/libfaketime.so.1"})
-        if (::access(path, R_OK) == 0) return path;
-    throw std::runtime_error("libfaketime is not installed");
-}
-
-std::string lower(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return s;
-}
-
 void copyExecutable(const std::string& from, const std::string& to) {
     std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing);
     ::chmod(to.c_str(), 0755);
@@ -123,7 +110,7 @@ pid_t Station::startProgram(const std::string& name, const std::vector<std::stri
     ::setenv("XDG_DATA_HOME", m_data.path().c_str(), 1);
     ::setenv("DISPLAY", m_x->display().c_str(), 1);
     if (fakeTime) {
-        ::setenv("LD_PRELOAD", fakeTimeLibrary().c_str(), 1);
+        ::setenv("LD_PRELOAD", testsupport::libfaketimePath().c_str(), 1);
         ::setenv("FAKETIME", fakeTime->c_str(), 1);
         ::setenv("FAKETIME_DONT_FAKE_MONOTONIC", "1", 1);
     }
@@ -195,8 +182,7 @@ bool Station::windowsExist(const std::vector<std::string>& titles) {
 }
 
 pid_t Station::startTray() {
-    m_tray = testsupport::spawnChild("/usr/bin/trayer", {"trayer", "--edge", "top", "--align", "left",
-                                                         "--widthtype", "request", "--height", "32"});
+    m_tray = testsupport::startTrayer();
     return m_tray;
 }
 
@@ -211,23 +197,7 @@ bool Station::trayAreaAvailable() { return testsupport::trayAreaOwned(m_x->displ
 
 std::size_t Station::trayIcons() { return trayIconWindows().size(); }
 
-std::vector<std::uint32_t> Station::trayIconWindows() {
-    // trayer's top-level window is titled "panel"; an embedded icon is a
-    // window of Tolvane's somewhere below it.
-    std::vector<std::uint32_t> icons;
-    std::function<void(std::uint32_t, int, bool)> walk = [&](std::uint32_t w, int depth, bool inPanel) {
-        const auto name = m_probe->property(w, "WM_NAME");
-        const bool panel = inPanel || (name && *name == "panel");
-        if (panel && !inPanel) inPanel = true;
-        if (inPanel) {
-            const auto cls = m_probe->property(w, "WM_CLASS");
-            if (cls && lower(*cls).find("tolvane") != std::string::npos) icons.push_back(w);
-        }
-        if (depth >= 6) return;
-        for (const auto child : m_probe->children(w)) walk(child, depth + 1, panel);
-    };
-    walk(m_probe->root(), 0, false);
-    return icons;
-}
+// An embedded icon is a window of Tolvane's somewhere below trayer's panel.
+std::vector<std::uint32_t> Station::trayIconWindows() { return m_probe->trayPanelWindows("tolvane"); }
 
 }  // namespace tolvane::e2e

@@ -80,6 +80,10 @@ std::optional<std::string> runInChildProcess(const std::function<std::string()>&
 pid_t spawnChild(const std::string& path, const std::vector<std::string>& argv,
                  std::optional<uid_t> asUser = std::nullopt, const std::string& errorFile = {});
 
+// libfaketime's library, to preload into a program whose wall clock a test
+// moves. Throws std::runtime_error when it is not installed.
+std::string libfaketimePath();
+
 // Copies of one executable under other names in `folder`, as the suite's
 // thirty programs: hard links when possible, else real copies; never symbolic
 // links, since /proc/PID/exe would then name the link's target.

@@ -7,10 +7,12 @@
 #include <unistd.h>
 #include <xcb/xcb.h>
 
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <set>
 #include <stdexcept>
 
@@ -233,26 +235,50 @@ bool trayAreaOwned(const std::string& display) {
     return owned;
 }
 
+pid_t startTrayer() {
+    return spawnChild("/usr/bin/trayer",
+                      {"trayer", "--edge", "top", "--align", "left", "--widthtype", "request", "--height", "32"});
+}
+
+std::vector<std::uint32_t> XProbe::trayPanelWindows(const std::string& classPart) {
+    const auto lower = [](std::string s) {
+        for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return s;
+    };
+    std::vector<std::uint32_t> found;
+    std::function<void(std::uint32_t, int, bool)> walk = [&](std::uint32_t w, int depth, bool inPanel) {
+        const auto name = property(w, "WM_NAME");
+        inPanel = inPanel || (name && *name == "panel");
+        const auto cls = property(w, "WM_CLASS");
+        if (inPanel && cls && lower(*cls).find(lower(classPart)) != std::string::npos) found.push_back(w);
+        if (depth < 6)
+            for (const auto child : children(w)) walk(child, depth + 1, inPanel);
+    };
+    walk(m_root, 0, false);
+    return found;
+}
+
 std::optional<std::size_t> XProbe::colourCount(std::uint32_t window) {
     auto* geometry = xcb_get_geometry_reply(conn(m_c), xcb_get_geometry(conn(m_c), window), nullptr);
     if (!geometry) return std::nullopt;
-    const auto width = geometry->width;
-    const auto height = geometry->height;
+    const auto all = pixels(window, 0, 0, geometry->width, geometry->height);
     std::free(geometry);
-    auto* image = xcb_get_image_reply(
-        conn(m_c), xcb_get_image(conn(m_c), XCB_IMAGE_FORMAT_Z_PIXMAP, window, 0, 0, width, height, ~0u), nullptr);
-    if (!image) return std::nullopt;
-    // Depth 24 and 32 windows both come as 32 bits a pixel here.
-    const auto* data = xcb_get_image_data(image);
-    const int length = xcb_get_image_data_length(image);
+    if (!all) return std::nullopt;
     std::set<std::uint32_t> colours;
-    for (int at = 0; at + 3 < length; at += 4) {
-        std::uint32_t pixel = 0;
-        std::memcpy(&pixel, data + at, 4);
-        colours.insert(pixel & 0xFFFFFFu);
-    }
-    std::free(image);
+    for (const std::uint32_t pixel : *all) colours.insert(pixel & 0xFFFFFFu);
     return colours.size();
+}
+
+std::optional<std::vector<std::uint32_t>> XProbe::pixels(std::uint32_t window, int x, int y, int width, int height) {
+    auto* image = xcb_get_image_reply(conn(m_c),
+                                      xcb_get_image(conn(m_c), XCB_IMAGE_FORMAT_Z_PIXMAP, window, std::int16_t(x),
+                                                    std::int16_t(y), std::uint16_t(width), std::uint16_t(height), ~0u),
+                                      nullptr);
+    if (!image) return std::nullopt;
+    std::vector<std::uint32_t> out(static_cast<std::size_t>(xcb_get_image_data_length(image)) / 4);
+    std::memcpy(out.data(), xcb_get_image_data(image), out.size() * 4);
+    std::free(image);
+    return out;
 }
 
 void XProbe::grabServer() {

@@ -46,6 +46,10 @@ private:
 // icon)? Asked on a connection of its own.
 bool trayAreaOwned(const std::string& display);
 
+// Starts trayer, a real XEmbed notification area, on this process's
+// DISPLAY; its pid (a child of this process).
+pid_t startTrayer();
+
 class XProbe {
 public:
     explicit XProbe(const std::string& display);
@@ -81,6 +85,14 @@ public:
     // several; an empty square one); nothing when the server gives no image
     // (a window that is not on screen).
     std::optional<std::size_t> colourCount(std::uint32_t window);
+    // The pixels of a rectangle of the window, 0xRRGGBB in the low bits (depth
+    // 24 and 32 windows both come as 32 bits a pixel); nothing when the
+    // server gives no image.
+    std::optional<std::vector<std::uint32_t>> pixels(std::uint32_t window, int x, int y, int width, int height);
+    // The windows inside trayer's panel (its top-level window is titled
+    // "panel") whose WM_CLASS holds `classPart`, ASCII case-insensitively:
+    // the icons docked there by that program.
+    std::vector<std::uint32_t> trayPanelWindows(const std::string& classPart);
     // Holds the server for this connection alone, as a window manager or a
     // screen grabber does: every other client waits until ungrabServer().
     void grabServer();

@@ -1,19 +1,18 @@
 #include "e2e/windows/WineStation.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
+#include <dirent.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
-#include <dirent.h>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
 
+#include <QProcess>
 #include <QString>
 
 #include "support/Processes.h"
@@ -30,65 +29,11 @@ std::string lower(std::string s) {
     return s;
 }
 
-// Debian keeps wine64 out of PATH.
-std::string findWine() {
-    for (const char* candidate : {"/usr/lib/wine/wine64", "/usr/bin/wine64", "/usr/bin/wine"})
-        if (::access(candidate, X_OK) == 0) return candidate;
-    throw std::runtime_error("wine64 not found (Debian's wine64 package)");
-}
-
-std::string findWineserver(const std::string& wine) {
-    const std::string folder = fs::path(wine).parent_path();
-    for (const std::string& name : {folder + "/wineserver", folder + "/wineserver64", std::string("/usr/bin/wineserver")})
-        if (::access(name.c_str(), X_OK) == 0) return name;
-    throw std::runtime_error("wineserver not found");
-}
-
-// Runs argv to its end with stdout and stderr captured, killed after
-// `timeout`.
-WineStation::Result runCaptured(const std::vector<std::string>& argv, std::chrono::milliseconds timeout) {
-    WineStation::Result result;
-    int pipeFds[2];
-    if (::pipe2(pipeFds, O_CLOEXEC) != 0) return result;
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::setpgid(0, 0);
-        ::dup2(pipeFds[1], 1);
-        ::dup2(pipeFds[1], 2);
-        const int null = ::open("/dev/null", O_RDONLY);
-        ::dup2(null, 0);
-        std::vector<char*> args;
-        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        ::execv(args[0], args.data());
-        ::_exit(127);
-    }
-    ::close(pipeFds[1]);
-    ::fcntl(pipeFds[0], F_SETFL, O_NONBLOCK);
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    int status = 0;
-    bool ended = false;
-    char buf[4096];
-    while (!ended) {
-        ssize_t n;
-        while ((n = ::read(pipeFds[0], buf, sizeof buf)) > 0) result.output.append(buf, static_cast<std::size_t>(n));
-        if (::waitpid(pid, &status, WNOHANG) == pid) {
-            ended = true;
-            break;
-        }
-        if (std::chrono::steady_clock::now() > deadline) {
-            ::kill(-pid, SIGKILL);
-            ::waitpid(pid, &status, 0);
-            result.timedOut = true;
-            break;
-        }
-        ::usleep(20000);
-    }
-    ssize_t n;
-    while ((n = ::read(pipeFds[0], buf, sizeof buf)) > 0) result.output.append(buf, static_cast<std::size_t>(n));
-    ::close(pipeFds[0]);
-    if (ended && WIFEXITED(status)) result.status = WEXITSTATUS(status);
-    return result;
+// The first of `candidates` that can be run. Debian keeps wine64 out of PATH.
+std::string findProgram(std::initializer_list<std::string> candidates) {
+    for (const auto& candidate : candidates)
+        if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+    throw std::runtime_error("not installed (Debian's wine64 package): " + *candidates.begin());
 }
 
 // Does the process's environment hold exactly this "NAME=value"?
@@ -101,16 +46,45 @@ bool environmentHas(pid_t pid, const std::string& entry) {
 }
 
 // A Windows path's tail after the last backslash (or slash).
-std::string imageOf(const std::string& path) {
-    const auto cut = path.find_last_of("\\/");
-    return cut == std::string::npos ? path : path.substr(cut + 1);
-}
+std::string imageOf(const std::string& path) { return path.substr(path.find_last_of("\\/") + 1); }
 
 }  // namespace
+
+WineStation::Result runOnHost(const std::vector<std::string>& argv, std::chrono::milliseconds timeout) {
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.setStandardInputFile(QProcess::nullDevice());
+    QStringList arguments;
+    for (std::size_t i = 1; i < argv.size(); ++i) arguments << QString::fromStdString(argv[i]);
+    process.start(QString::fromStdString(argv.front()), arguments);
+    if (!process.waitForStarted()) return {-1, argv.front() + ": " + process.errorString().toStdString(), false};
+    // QProcess waits for the program's end, not for the end of its output:
+    // wineserver and wine's services keep the pipe open long after.
+    WineStation::Result result;
+    if ((result.timedOut = !process.waitForFinished(static_cast<int>(timeout.count())))) {
+        process.kill();
+        process.waitForFinished(5000);
+    } else if (process.exitStatus() == QProcess::NormalExit) {
+        result.status = process.exitCode();
+    }
+    result.output = process.readAll().toStdString();
+    return result;
+}
 
 std::string WineStation::windowsBuild() {
     if (const char* build = std::getenv("TOLVANE_WINDOWS_BUILD"); build && *build) return build;
     return TOLVANE_WINDOWS_BUILD_DEFAULT;
+}
+
+std::string WineStation::versionStamp() {
+    const std::string header = testsupport::readFile(windowsBuild() + "/generated/tolvane_version.h");
+    std::smatch m;
+    return std::regex_search(header, m, std::regex(R"(TOLVANE_VERSION_STAMP\s+"([^"]+)\")")) ? m[1].str() : "";
+}
+
+std::string WineStation::standinExe() {
+    const std::string built = windowsBuild() + "/standin/win32/standin.exe";
+    return fs::exists(built) ? built : windowsBuild() + "/bin/standin.exe";
 }
 
 WineStation::WineStation() : m_prefix("prefix") {
@@ -118,8 +92,9 @@ WineStation::WineStation() : m_prefix("prefix") {
     // come back to this process when they end and are reaped in the
     // destructor instead of staying zombies under an init that never reaps.
     testsupport::adoptOrphans();
-    m_wine = findWine();
-    m_wineserver = findWineserver(m_wine);
+    m_wine = findProgram({"/usr/lib/wine/wine64", "/usr/bin/wine64", "/usr/bin/wine"});
+    const std::string folder = fs::path(m_wine).parent_path();
+    m_wineserver = findProgram({folder + "/wineserver", folder + "/wineserver64", "/usr/bin/wineserver"});
     m_x = std::make_unique<testsupport::XServer>(true);
     m_x->makeCurrent();
     // Everything started from here (wine itself, its server, the programs)
@@ -136,41 +111,38 @@ WineStation::WineStation() : m_prefix("prefix") {
     // a minute after the last program ends, not for ever: a test killed
     // before its destructor runs leaves no server (and wine's own services)
     // behind for good.
-    const auto server = runCaptured({m_wineserver, "-p60"}, 30s);
+    const auto server = runOnHost({m_wineserver, "-p60"}, 30s);
     if (server.status != 0) throw std::runtime_error("wineserver did not start: " + server.output);
     try {
-        const auto boot = run({"wineboot", "--init"}, 180s);
-        if (boot.status != 0) throw std::runtime_error("wineboot failed: " + boot.output);
         // A new prefix says Windows 7; the programs are for Windows 10.
-        const auto version = run({"winecfg", "-v", "win10"}, 60s);
-        if (version.status != 0) throw std::runtime_error("winecfg -v win10 failed: " + version.output);
+        for (const auto& [command, timeout] : {std::pair{std::vector<std::string>{"wineboot", "--init"}, 180s},
+                                               {{"winecfg", "-v", "win10"}, 60s}})
+            if (const auto done = run(command, timeout); done.status != 0)
+                throw std::runtime_error(command.front() + " failed: " + done.output);
         m_platform = platform::createSystemPlatform();
     } catch (...) {
         // No destructor runs for a station that failed to come up: the
         // server and whatever wineboot started end here.
-        runCaptured({m_wineserver, "-k"}, 20s);
-        runCaptured({m_wineserver, "-w"}, 20s);
+        runOnHost({m_wineserver, "-k"}, 20s);
+        runOnHost({m_wineserver, "-w"}, 20s);
         throw;
     }
 }
 
 WineStation::~WineStation() {
-    // Ends every process of the prefix, then the server itself.
-    runCaptured({m_wineserver, "-k"}, 20s);
-    runCaptured({m_wineserver, "-w"}, 20s);
-    // The killed wine processes end a moment apart: reap until none is left.
+    // Every process of the prefix ends, then the server itself; they end a
+    // moment apart: reaped until none is left.
+    runOnHost({m_wineserver, "-k"}, 20s);
+    runOnHost({m_wineserver, "-w"}, 20s);
     const std::string wineFolder = fs::path(m_wine).parent_path().string() + "/";
-    waitUntil(
-        [&] {
-            testsupport::reapExitedChildren();
-            for (const auto& child : testsupport::childrenOf(::getpid())) {
-                if (child.state == 'Z') return false;
-                const auto exe = testsupport::executablePath(child.pid);
-                if (exe && exe->rfind(wineFolder, 0) == 0) return false;
-            }
-            return true;
-        },
-        10s);
+    waitUntil([&] {
+        testsupport::reapExitedChildren();
+        for (const auto& child : testsupport::childrenOf(::getpid())) {
+            const auto exe = testsupport::executablePath(child.pid);
+            if (child.state == 'Z' || (exe && exe->rfind(wineFolder, 0) == 0)) return false;
+        }
+        return true;
+    }, 10s);
 }
 
 std::string WineStation::hostPath(const std::string& windowsPath) const {
@@ -183,22 +155,33 @@ std::string WineStation::hostPath(const std::string& windowsPath) const {
 WineStation::Result WineStation::run(const std::vector<std::string>& arguments, std::chrono::milliseconds timeout) {
     std::vector<std::string> argv{m_wine};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
-    return runCaptured(argv, timeout);
+    return runOnHost(argv, timeout);
 }
 
-pid_t WineStation::start(const std::string& windowsPath, const std::vector<std::string>& arguments) {
-    std::vector<std::string> argv{m_wine, windowsPath};
+pid_t WineStation::start(const std::string& windowsPath, const std::vector<std::string>& arguments,
+                         const std::optional<std::string>& fakeTime) {
+    return startWithErrorsTo({}, windowsPath, arguments, fakeTime);
+}
+
+pid_t WineStation::startWithErrorsTo(const std::string& hostErrorFile, const std::string& windowsPath,
+                                     const std::vector<std::string>& arguments,
+                                     const std::optional<std::string>& fakeTime) {
+    // libfaketime preloaded into the wine loader moves what GetLocalTime
+    // gives the program; the monotonic clock (GetTickCount, the timers) stays
+    // real, and so do file times, which wine compares with its prefix's.
+    std::vector<std::string> argv;
+    if (fakeTime)
+        argv = {"/usr/bin/env", "LD_PRELOAD=" + testsupport::libfaketimePath(), "FAKETIME=" + *fakeTime,
+                "FAKETIME_DONT_FAKE_MONOTONIC=1", "NO_FAKE_STAT=1"};
+    argv.insert(argv.end(), {m_wine, windowsPath});
     argv.insert(argv.end(), arguments.begin(), arguments.end());
-    return testsupport::spawnChild(m_wine, argv);
+    return testsupport::spawnChild(argv.front(), argv, std::nullopt, hostErrorFile);
 }
 
 std::optional<std::string> WineStation::regValue(const std::string& key, const std::string& name) {
     const auto tree = regTree(key);
-    const auto section = tree.find("");
-    if (section == tree.end()) return std::nullopt;
-    const auto value = section->second.find(name);
-    if (value == section->second.end()) return std::nullopt;
-    return value->second;
+    if (!tree.count("") || !tree.at("").count(name)) return std::nullopt;
+    return tree.at("").at(name);
 }
 
 bool WineStation::regSet(const std::string& key, const std::string& name, const std::string& value) {
@@ -206,57 +189,38 @@ bool WineStation::regSet(const std::string& key, const std::string& name, const 
 }
 
 RegistryTree WineStation::regTree(const std::string& key) {
-    // "reg export" writes the key and every subkey as a .reg file in UTF-16;
-    // only string values are read back, as the settings are strings.
+    // "reg export" writes the key, then every subkey below it, as a .reg file
+    // in UTF-16LE with a BOM; only string values are read back, as the
+    // settings are strings.
     const std::string file = "C:\\tolvane-export.reg";
-    const std::string hostFile = hostPath(file);
-    ::unlink(hostFile.c_str());
+    ::unlink(hostPath(file).c_str());
     RegistryTree tree;
     if (run({"reg", "export", key, file, "/y"}, 60s).status != 0) return tree;
-    std::ifstream in(hostFile, std::ios::binary);
-    const std::string raw((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    // UTF-16LE with a BOM.
-    const std::string text = raw.size() < 2 ? std::string()
+    const std::string raw = testsupport::readFile(hostPath(file));
+    std::istringstream lines(raw.size() < 2 ? std::string()
                                             : QString::fromUtf16(reinterpret_cast<const char16_t*>(raw.data() + 2),
                                                                  static_cast<qsizetype>((raw.size() - 2) / 2))
-                                                  .toStdString();
-    const std::string fullKey = lower(key);
-    std::string section;
-    bool inside = false;
-    std::istringstream lines(text);
-    std::string line;
-    while (std::getline(lines, line)) {
+                                                  .toStdString());
+    std::string exported, section;  // the key as reg spells it out, the subkey
+    for (std::string line; std::getline(lines, line);) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         if (line.size() > 2 && line.front() == '[' && line.back() == ']') {
-            std::string name = line.substr(1, line.size() - 2);
-            // reg export spells the root out: HKEY_CURRENT_USER for HKCU.
-            for (const auto& [shortRoot, longRoot] : {std::pair{"hkcu", "hkey_current_user"},
-                                                     std::pair{"hklm", "hkey_local_machine"}}) {
-                if (lower(name).rfind(longRoot, 0) == 0) name = shortRoot + name.substr(std::string(longRoot).size());
-            }
-            const std::string lowered = lower(name);
-            const std::string wanted = fullKey.rfind("hkey_current_user", 0) == 0
-                                           ? "hkcu" + fullKey.substr(17)
-                                           : (fullKey.rfind("hkey_local_machine", 0) == 0 ? "hklm" + fullKey.substr(18)
-                                                                                          : fullKey);
-            inside = lowered == wanted || lowered.rfind(wanted + "\\", 0) == 0;
-            section = inside && lowered.size() > wanted.size() ? name.substr(wanted.size() + 1) : "";
+            if (exported.empty()) exported = line;
+            section = line.size() > exported.size() ? line.substr(exported.size(), line.size() - exported.size() - 1) : "";
             continue;
         }
-        if (!inside || line.size() < 2 || line.front() != '"') continue;
+        if (line.size() < 2 || line.front() != '"') continue;
         // "name"="value", with \\ and \" escaped.
-        std::string name, value;
         std::size_t i = 1;
-        for (; i < line.size() && line[i] != '"'; ++i) {
-            if (line[i] == '\\' && i + 1 < line.size()) ++i;
-            name += line[i];
-        }
+        const auto quoted = [&] {
+            std::string text;
+            for (; i < line.size() && line[i] != '"'; ++i) text += line[i] == '\\' && i + 1 < line.size() ? line[++i] : line[i];
+            return text;
+        };
+        const std::string name = quoted();
         if (line.compare(i, 3, "\"=\"") != 0) continue;  // not a string value
-        for (i += 3; i < line.size() && line[i] != '"'; ++i) {
-            if (line[i] == '\\' && i + 1 < line.size()) ++i;
-            value += line[i];
-        }
-        tree[section][name] = value;
+        i += 3;
+        tree[section][name] = quoted();
     }
     return tree;
 }
@@ -264,30 +228,32 @@ RegistryTree WineStation::regTree(const std::string& key) {
 std::vector<std::string> WineStation::commandLine(pid_t pid) const {
     std::ifstream in("/proc/" + std::to_string(pid) + "/cmdline", std::ios::binary);
     std::vector<std::string> args;
-    std::string arg;
-    while (std::getline(in, arg, '\0')) args.push_back(arg);
+    for (std::string arg; std::getline(in, arg, '\0');) args.push_back(arg);
     return args;
 }
 
 std::vector<pid_t> WineStation::processes(const std::string& imageName) const {
+    return processes(std::vector<std::string>{imageName});
+}
+
+std::vector<pid_t> WineStation::processes(const std::vector<std::string>& imageNames) const {
     // A Windows program under wine is a Linux process running wine's
-    // preloader, its Windows path as the first argument; wine's own
-    // services (winedevice, services.exe...) read the same way.
+    // preloader, which rewrites argv so that the program's Windows path
+    // comes first (second, for a moment); wine's own services read the same.
     std::vector<pid_t> found;
     DIR* proc = ::opendir("/proc");
     if (!proc) return found;
-    const std::string wanted = lower(imageName);
+    std::vector<std::string> wanted;
+    for (const auto& name : imageNames) wanted.push_back(lower(name));
     while (const dirent* entry = ::readdir(proc)) {
         const pid_t pid = static_cast<pid_t>(std::atoi(entry->d_name));
-        if (pid <= 0) continue;
-        const auto args = commandLine(pid);
-        if (args.empty()) continue;
-        // The preloader rewrites argv so the program's path comes first.
+        const auto args = pid > 0 ? commandLine(pid) : std::vector<std::string>{};
         for (std::size_t i = 0; i < std::min<std::size_t>(args.size(), 2); ++i) {
             // Only this station's: other wine prefixes on the machine (another
             // test binary's) run programs of the same names. Wine hands
             // WINEPREFIX down to every program it starts.
-            if (lower(imageOf(args[i])) == wanted && environmentHas(pid, "WINEPREFIX=" + prefix())) {
+            if (std::count(wanted.begin(), wanted.end(), lower(imageOf(args[i]))) &&
+                environmentHas(pid, "WINEPREFIX=" + prefix())) {
                 const auto state = testsupport::processState(pid);
                 if (state && state->state != 'Z') found.push_back(pid);
                 break;

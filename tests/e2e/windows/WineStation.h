@@ -55,8 +55,15 @@ public:
     // the prefix such as "reg" or "msiexec"), with its output.
     Result run(const std::vector<std::string>& arguments, std::chrono::milliseconds timeout = 60s);
     // Starts a Windows program and leaves it running; the pid of its wine
-    // process (a child of this test).
-    pid_t start(const std::string& windowsPath, const std::vector<std::string>& arguments = {});
+    // process (a child of this test). fakeTime is a libfaketime FAKETIME
+    // value ("@2026-12-08 03:57:30 x20") for the program's wall clock.
+    pid_t start(const std::string& windowsPath, const std::vector<std::string>& arguments = {},
+                const std::optional<std::string>& fakeTime = std::nullopt);
+    // start(), with the program's standard error (and wine's debug output,
+    // which goes there) appended to a file of the host.
+    pid_t startWithErrorsTo(const std::string& hostErrorFile, const std::string& windowsPath,
+                            const std::vector<std::string>& arguments = {},
+                            const std::optional<std::string>& fakeTime = std::nullopt);
 
     // The registry as the programs see it.
     std::optional<std::string> regValue(const std::string& key, const std::string& name);
@@ -67,6 +74,8 @@ public:
     // Live wine processes whose Windows image is `imageName` ("VX8_Player.exe"),
     // case-insensitively; never one of another name that merely ends so.
     std::vector<pid_t> processes(const std::string& imageName) const;
+    // The same for any of several images, in one look at /proc.
+    std::vector<pid_t> processes(const std::vector<std::string>& imageNames) const;
     // The full Windows command line wine was given for a process.
     std::vector<std::string> commandLine(pid_t pid) const;
 
@@ -76,6 +85,11 @@ public:
 
     // The built Windows programs: <build>/deploy/Tolvane.exe, <build>/bin/...
     static std::string windowsBuild();
+    // The stamp that build was made with, which its captions and its MSI's
+    // name show; empty when its generated/tolvane_version.h has none.
+    static std::string versionStamp();
+    // That build's Win32 stand-in.
+    static std::string standinExe();
 
 private:
     std::unique_ptr<testsupport::XServer> m_x;
@@ -87,5 +101,9 @@ private:
 
 // Copies a file from the host into the prefix (creating the folders).
 void copyInto(const std::string& hostSource, const std::string& hostTarget);
+
+// Runs a host program (a path, or a name found on PATH) to its end with its
+// output (standard output and error); killed after `timeout`.
+WineStation::Result runOnHost(const std::vector<std::string>& argv, std::chrono::milliseconds timeout = 60s);
 
 }  // namespace tolvane::e2e
