@@ -88,20 +88,18 @@ set(_tolvane_package_args
   -D OSSLSIGNCODE=${TOLVANE_OSSLSIGNCODE})
 set(_tolvane_package_base ${CMAKE_BINARY_DIR}/Tolvane-${TOLVANE_VERSION_STAMP}-x64)
 
-add_custom_target(tolvane_msi
-  COMMAND ${CMAKE_COMMAND} -D STEP=msi ${_tolvane_package_args}
-          -D STAGE_DIR=${CMAKE_BINARY_DIR}/package-stage/msi
-          -D OUTPUT=${_tolvane_package_base}.msi
-          -P ${PROJECT_SOURCE_DIR}/packaging/windows/package.cmake
-  COMMENT "Packing ${_tolvane_package_base}.msi"
-  VERBATIM)
-add_custom_target(tolvane_zip
-  COMMAND ${CMAKE_COMMAND} -D STEP=zip ${_tolvane_package_args}
-          -D STAGE_DIR=${CMAKE_BINARY_DIR}/package-stage/zip
-          -D OUTPUT=${_tolvane_package_base}.zip
-          -P ${PROJECT_SOURCE_DIR}/packaging/windows/package.cmake
-  COMMENT "Packing ${_tolvane_package_base}.zip"
-  VERBATIM)
+# tolvane_<step>: packs <base>.<step> (the step names the file's kind too).
+function(_tolvane_package_target step)
+  add_custom_target(tolvane_${step}
+    COMMAND ${CMAKE_COMMAND} -D STEP=${step} ${_tolvane_package_args}
+            -D STAGE_DIR=${CMAKE_BINARY_DIR}/package-stage/${step}
+            -D OUTPUT=${_tolvane_package_base}.${step}
+            -P ${PROJECT_SOURCE_DIR}/packaging/windows/package.cmake
+    COMMENT "Packing ${_tolvane_package_base}.${step}"
+    VERBATIM)
+endfunction()
+_tolvane_package_target(msi)
+_tolvane_package_target(zip)
 
 # tolvane_deploy lays out the folder both pack; it may be defined after this
 # file is read, so the link is made once the top folder is done.

@@ -185,10 +185,18 @@ std::string privateRuntimeFolder();
 // Hands one line to the system's log under `identifier` (the program's
 // name), never waiting: a line the log does not take at once is dropped.
 // Linux: syslog through /dev/log (the systemd journal collects it).
-// Windows: NotSupported for now: the Application event log needs a message
-// table in the executables and the source the installer registers.
+// Windows: the Application event log, source `identifier`, written by a
+// background thread; Sent means the line was queued for it, Dropped that
+// its small queue was full. The event ID is the number the line begins with
+// (a journal line's event number), with the severity bits of its message in
+// the table compiled into the programs; a line without one is logged with
+// no message of its own. NotSupported: a system with no log to send to.
 enum class SystemLogResult { Sent, Dropped, NotSupported };
 SystemLogResult sendToSystemLog(const std::string& identifier, LogSeverity severity, const std::string& message);
+// Waits, at most `timeout`, until the lines handed over so far are in the
+// system's log: Tolvane ends without running destructors, and its closing
+// line must still get there. Nothing to wait for on Linux.
+void flushSystemLog(std::chrono::milliseconds timeout);
 
 // Lets the process `pid` bring its window to the front (Windows gives the
 // foreground only to the process the user last worked with; without this the

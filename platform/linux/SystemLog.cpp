@@ -105,4 +105,7 @@ SystemLogResult sendToSystemLog(const std::string& identifier, LogSeverity sever
     }
 }
 
+// Each datagram is in the log's socket as soon as it is sent.
+void flushSystemLog(std::chrono::milliseconds) {}
+
 }  // namespace tolvane::platform

@@ -1,6 +1,7 @@
 // Win32 backend: the Platform interface over CreateProcessW, Toolhelp,
 // psapi, FindWindowW and the version resource. Processes live in
-// Win32Processes.cpp; clock, files and windows are small enough to stay here.
+// Win32Processes.cpp, the event log in Win32EventLog.cpp; clock, files and
+// windows are small enough to stay here.
 #include "platform/platform.h"
 
 #include <windows.h>
@@ -51,14 +52,6 @@ std::string privateRuntimeFolder() {
 }
 
 void allowForegroundFor(std::uint32_t pid) { ::AllowSetForegroundWindow(pid); }
-
-// The Application event log needs a message table in the executables and a
-// source registered by the installer, or Event Viewer shows every line as
-// "description not found"; until both are there, nothing is sent and the
-// daily file is the journal on Windows.
-SystemLogResult sendToSystemLog(const std::string&, LogSeverity, const std::string&) {
-    return SystemLogResult::NotSupported;
-}
 
 std::unique_ptr<NotificationAreaWatch> watchNotificationArea() {
     class Unwatched final : public NotificationAreaWatch {

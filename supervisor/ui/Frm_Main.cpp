@@ -74,6 +74,9 @@ Frm_Main::Frm_Main(platform::Platform& platform, SettingsStore& settings, QWidge
     makeTrayHost = [] { return std::make_unique<QtTrayIconHost>(); };
     makeAreaWatch = [] { return platform::watchNotificationArea(); };
     endProcess = [](int code) {
+        // The run's closing line is in the system's log before the process
+        // goes (a second at most, should the log be stuck).
+        platform::flushSystemLog(std::chrono::seconds{1});
         std::fflush(nullptr);
         std::_Exit(code);
     };
@@ -141,6 +144,14 @@ void Frm_Main::connectHandlers() {
     connect(TimerCheck, &QTimer::timeout, this, [this] { TimerCheck_Timer(); });
     connect(TimerMemoire, &QTimer::timeout, this, [this] { TimerMemoire_Timer(); });
     connect(Timer30s, &QTimer::timeout, this, [this] { Timer30s_Timer(); });
+
+    // The session ends (logout, shutdown): the system asks first (Windows'
+    // WM_QUERYENDSESSION, the X session manager), then closes the windows
+    // or quits the application. The asking is where the run's closing line
+    // is written; a quit without it is the session's too, since every end
+    // Tolvane chooses itself goes through EndTolvane and never returns.
+    connect(qApp, &QGuiApplication::commitDataRequest, this, [this] { sessionEnding(); });
+    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] { sessionEnding(); });
 }
 
 // Start-up ---------------------------------------------------------------------
@@ -269,19 +280,27 @@ void Frm_Main::Form_Load(const std::string& commandLine) {
 void Frm_Main::closeEvent(QCloseEvent* event) {
     // A close that comes from the window system is the operator's, unless
     // the session is ending; every other close comes from the program.
-    const UnloadMode mode = qApp->isSavingSession() ? UnloadMode::Session
-                            : event->spontaneous()  ? UnloadMode::User
-                                                    : UnloadMode::Program;
+    const UnloadMode mode = (m_sessionEnding || qApp->isSavingSession()) ? UnloadMode::Session
+                            : event->spontaneous()                      ? UnloadMode::User
+                                                                        : UnloadMode::Program;
     if (Form_QueryUnload(mode))
         event->ignore();
     else
         event->accept();
 }
 
+void Frm_Main::sessionEnding() {
+    m_sessionEnding = true;
+    if (m_closingRecorded) return;
+    m_closingRecorded = true;
+    m_journal->record({JournalEvent::EndedWithSession, {}, {}});
+}
+
 bool Frm_Main::Form_QueryUnload(UnloadMode mode) {
-    if (mode == UnloadMode::Session) m_journal->record({JournalEvent::EndedWithSession, {}, {}});
+    if (mode == UnloadMode::Session) sessionEnding();
     if (mode != UnloadMode::User) return false;
     if (!askQuit()) return true;
+    m_closingRecorded = true;
     m_journal->record({JournalEvent::EndedByOperator, {}, {{"par", "case de fermeture"}}});
     return false;
 }

@@ -54,6 +54,10 @@ public:
     // way Tolvane always ends.
     void endOnSystemRequest();
 
+    // The session is ending (logout, shutdown): journaled once, and the
+    // window's close that follows never asks the quit question.
+    void sessionEnding();
+
     // Another start of Tolvane asked to see the window (an operator's double
     // click on the shortcut): out of standby exactly as "Afficher" does, or
     // restored from the taskbar, and brought to the front.
@@ -201,6 +205,8 @@ private:
     JournalSink* m_journal = &noJournal();
     std::function<void()> m_removeExpiredJournal;
     JournalDailyChore m_journalChore{std::chrono::local_days{}};
+    bool m_sessionEnding = false;
+    bool m_closingRecorded = false;  // the run's last line is written
 };
 
 // The value of a check box as the settings store it: 0, 1 or 2 (greyed).

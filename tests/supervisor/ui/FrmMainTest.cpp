@@ -324,10 +324,31 @@ private slots:
         QCOMPARE(asked, 1);
         QVERIFY(w.TimerLaunch->isActive() && w.TimerCheck->isActive() && w.TimerMemoire->isActive() &&
                 w.Timer30s->isActive());
-        // A close by the program or by the session ending never asks.
+        // A close by the program or by the session ending never asks, nor
+        // does the window system's close once the session is ending.
         QVERIFY(!w.Form_QueryUnload(Frm_Main::UnloadMode::Program));
         QVERIFY(!w.Form_QueryUnload(Frm_Main::UnloadMode::Session));
         QCOMPARE(asked, 1);
+        {
+            // One closing line whatever the order of the session's steps,
+            // and none added by the quit that follows the operator's "Oui".
+            struct Closings final : JournalSink {
+                std::vector<int> events;
+                void record(const JournalEntry& entry) override { events.push_back(static_cast<int>(entry.event)); }
+            };
+            for (const bool operatorFirst : {false, true}) {
+                Closings journal;
+                Harness other;
+                Frm_Main& e = other.load();
+                e.setJournal(journal, {});
+                e.askQuit = [] { return true; };
+                if (operatorFirst) QVERIFY(!e.Form_QueryUnload(Frm_Main::UnloadMode::User));
+                e.sessionEnding();  // asked by the system
+                QVERIFY(!e.Form_QueryUnload(Frm_Main::UnloadMode::Session));
+                e.sessionEnding();  // the quit
+                QCOMPARE(journal.events, std::vector<int>{operatorFirst ? 1001 : 1004});
+            }
+        }
         answer = true;
         QVERIFY(!w.Form_QueryUnload(Frm_Main::UnloadMode::User));
 
