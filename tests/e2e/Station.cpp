@@ -109,6 +109,11 @@ pid_t Station::startProgram(const std::string& name, const std::vector<std::stri
     ::setenv("XDG_CONFIG_HOME", m_config.path().c_str(), 1);
     ::setenv("XDG_DATA_HOME", m_data.path().c_str(), 1);
     ::setenv("DISPLAY", m_x->display().c_str(), 1);
+    // The one-Tolvane lock and socket go with the station, not into the
+    // machine's shared folder, where every killed Tolvane would leave one.
+    const std::string runtime = m_data.path() + "/run";
+    ::mkdir(runtime.c_str(), 0700);
+    ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
     if (fakeTime) {
         ::setenv("LD_PRELOAD", testsupport::libfaketimePath().c_str(), 1);
         ::setenv("FAKETIME", fakeTime->c_str(), 1);
