@@ -59,26 +59,6 @@ WineStation::Result host(Strings argv, const std::string& folder = ".", std::chr
     return runOnHost(argv, timeout);
 }
 
-// One table of an MSI as msiinfo exports it: rows of tab-separated cells,
-// without the three header lines (names, types, table name and keys).
-std::vector<Strings> msiTable(const std::string& msi, const std::string& table) {
-    const auto exported = host({"msiinfo", "export", msi, table});
-    EXPECT_EQ(exported.status, 0) << "msiinfo export " << table << " (Debian package msitools):\n" << exported.output;
-    std::vector<Strings> rows;
-    std::istringstream lines(exported.output);
-    std::string line;
-    for (int header = 0; header < 3 && std::getline(lines, line); ++header) {
-    }
-    while (std::getline(lines, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        rows.emplace_back(1);
-        for (const char c : line)
-            if (c == '\t') rows.back().emplace_back();
-            else rows.back().back() += c;
-    }
-    return rows;
-}
-
 // One column of a table, by the row's first cell.
 Column msiColumn(const std::string& msi, const std::string& table, std::size_t column) {
     Column cells;

@@ -74,25 +74,6 @@ std::set<std::uint32_t> messageIds(const std::string& executable, std::string& o
     return ids;
 }
 
-// Rows of an MSI table as msiinfo exports it, without its three header lines.
-std::vector<std::vector<std::string>> msiTable(const std::string& msi, const std::string& table) {
-    const auto exported = tolvane::e2e::runOnHost({"msiinfo", "export", msi, table});
-    EXPECT_EQ(exported.status, 0) << "msiinfo export " << table << ": " << exported.output;
-    std::vector<std::vector<std::string>> rows;
-    std::istringstream lines(exported.output);
-    std::string line;
-    for (int header = 0; header < 3 && std::getline(lines, line); ++header) {
-    }
-    while (std::getline(lines, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        std::vector<std::string> cells;
-        std::istringstream fields(line);
-        for (std::string cell; std::getline(fields, cell, '\t');) cells.push_back(cell);
-        rows.push_back(cells);
-    }
-    return rows;
-}
-
 TEST(WindowsJournal, BothProgramsCarryAMessagePerEventAndTheMsiRegistersThemAsSources) {
     std::set<std::uint32_t> expected;
     for (const auto event : tolvane::allJournalEvents())
@@ -100,11 +81,11 @@ TEST(WindowsJournal, BothProgramsCarryAMessagePerEventAndTheMsiRegistersThemAsSo
 
     const std::string msi = WineStation::windowsBuild() + "/Tolvane-" + WineStation::versionStamp() + "-x64.msi";
     ASSERT_TRUE(fs::exists(msi)) << msi << " (scripts/build-windows)";
-    const auto registry = msiTable(msi, "Registry");
+    const auto registry = tolvane::e2e::msiTable(msi, "Registry");
     // The components the default feature installs (the logon start's is
     // not one of them).
     std::set<std::string> defaultComponents;
-    for (const auto& row : msiTable(msi, "FeatureComponents"))
+    for (const auto& row : tolvane::e2e::msiTable(msi, "FeatureComponents"))
         if (row.size() >= 2 && row[0] == "Tolvane") defaultComponents.insert(row[1]);
 
     struct Program {

@@ -12,6 +12,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include <gtest/gtest.h>
+
 #include <QProcess>
 #include <QString>
 
@@ -269,6 +271,27 @@ bool WineStation::windowExists(const std::string& title) { return m_platform->to
 void copyInto(const std::string& hostSource, const std::string& hostTarget) {
     fs::create_directories(fs::path(hostTarget).parent_path());
     fs::copy_file(hostSource, hostTarget, fs::copy_options::overwrite_existing);
+}
+
+std::vector<std::vector<std::string>> msiTable(const std::string& msi, const std::string& table) {
+    // Labels untranslated: the station sets a French locale for wine.
+    const auto exported = runOnHost({"env", "LC_ALL=C", "msiinfo", "export", msi, table});
+    EXPECT_EQ(exported.status, 0) << "msiinfo export " << table << " (Debian package msitools):\n" << exported.output;
+    std::vector<std::vector<std::string>> rows;
+    std::istringstream lines(exported.output);
+    std::string line;
+    for (int header = 0; header < 3 && std::getline(lines, line); ++header) {
+    }
+    while (std::getline(lines, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        rows.emplace_back(1);
+        for (const char c : line)
+            if (c == '\t')
+                rows.back().emplace_back();
+            else
+                rows.back().back() += c;
+    }
+    return rows;
 }
 
 }  // namespace tolvane::e2e

@@ -106,4 +106,9 @@ void copyInto(const std::string& hostSource, const std::string& hostTarget);
 // output (standard output and error); killed after `timeout`.
 WineStation::Result runOnHost(const std::vector<std::string>& argv, std::chrono::milliseconds timeout = 60s);
 
+// One table of an MSI as msiinfo exports it: rows of tab-separated cells,
+// without the three header lines (names, types, table name and keys). A
+// failing export fails the calling test.
+std::vector<std::vector<std::string>> msiTable(const std::string& msi, const std::string& table);
+
 }  // namespace tolvane::e2e
