@@ -228,20 +228,8 @@ TEST(WindowsJournal, ARestartAfterAFailedVerificationReachesTheEventLogAsAWarnin
     EXPECT_NE(line->find("Relanc\xC3\xA9"), std::string::npos) << printed;
 
     // The same line in the day's file, after its time stamp.
-    const auto dayFileLines = [&] {
-        std::vector<std::string> all;
-        std::error_code error;
-        for (const auto& user : fs::directory_iterator(station.hostPath("C:\\users"), error)) {
-            const fs::path journal = user.path() / "AppData/Local/Vantorix/Tolvane/journal";
-            for (const auto& file : fs::directory_iterator(journal, error)) {
-                std::istringstream lines(readFile(file.path()));
-                for (std::string l; std::getline(lines, l);) all.push_back(l);
-            }
-        }
-        return all;
-    };
     std::vector<std::string> fileLines;
-    for (const auto& l : dayFileLines())
+    for (const auto& l : station.journalLines("Tolvane"))
         if (l.find(wanted) != std::string::npos) fileLines.push_back(l);
     ASSERT_EQ(fileLines.size(), 1u) << "lines with \"" << wanted << "\" in the daily files under "
                                     << station.hostPath("C:\\users") << "/*/AppData/Local/Vantorix/Tolvane/journal";
@@ -256,7 +244,7 @@ TEST(WindowsJournal, ARestartAfterAFailedVerificationReachesTheEventLogAsAWarnin
     // and its last line, in the file and in the event log, says why.
     EXPECT_EQ(station.run({"wineboot", "--end-session"}).status, 0);
     ASSERT_TRUE(waitForExit(tolvane, 20s)) << "Tolvane did not end with the session";
-    const auto last = dayFileLines();
+    const auto last = station.journalLines("Tolvane");
     ASSERT_FALSE(last.empty());
     EXPECT_NE(last.back().find(" 1004 [-] Tolvane arr\xC3\xAAt\xC3\xA9 avec la fin de la session"), std::string::npos)
         << last.back();

@@ -273,6 +273,22 @@ void copyInto(const std::string& hostSource, const std::string& hostTarget) {
     fs::copy_file(hostSource, hostTarget, fs::copy_options::overwrite_existing);
 }
 
+std::vector<std::string> WineStation::journalLines(const std::string& program) const {
+    std::vector<std::string> files;
+    std::error_code error;
+    for (const auto& user : std::filesystem::directory_iterator(hostPath("C:\\users"), error))
+        for (const auto& file : std::filesystem::directory_iterator(
+                 user.path() / "AppData/Local/Vantorix" / program / "journal", error))
+            files.push_back(file.path().string());
+    std::sort(files.begin(), files.end());
+    std::vector<std::string> lines;
+    for (const auto& file : files) {
+        std::ifstream in(file);
+        for (std::string line; std::getline(in, line);) lines.push_back(line);
+    }
+    return lines;
+}
+
 std::vector<std::vector<std::string>> msiTable(const std::string& msi, const std::string& table) {
     // Labels untranslated: the station sets a French locale for wine.
     const auto exported = runOnHost({"env", "LC_ALL=C", "msiinfo", "export", msi, table});

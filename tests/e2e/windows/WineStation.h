@@ -79,6 +79,10 @@ public:
     // The full Windows command line wine was given for a process.
     std::vector<std::string> commandLine(pid_t pid) const;
 
+    // Every line of a program's daily journal files (Tolvane, Krandel) under
+    // the prefix's %LOCALAPPDATA%, oldest file first.
+    std::vector<std::string> journalLines(const std::string& program) const;
+
     // Is there a top-level window titled exactly `title` (as Tolvane asks on
     // Linux, through the real X server wine draws on)?
     bool windowExists(const std::string& title);
