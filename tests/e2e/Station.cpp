@@ -141,13 +141,7 @@ std::vector<std::string> Station::journalLines(const std::string& program) const
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator(journalFolder(program), error))
         if (entry.path().extension() == ".log") files.push_back(entry.path().string());
-    std::sort(files.begin(), files.end());
-    std::vector<std::string> lines;
-    for (const auto& file : files) {
-        std::ifstream in(file);
-        for (std::string line; std::getline(in, line);) lines.push_back(line);
-    }
-    return lines;
+    return testsupport::linesOfFiles(std::move(files));
 }
 
 std::string Station::errors() const {

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -43,6 +44,16 @@ void writeFile(const std::string& path, const std::string& content, unsigned mod
 std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+std::vector<std::string> linesOfFiles(std::vector<std::string> paths) {
+    std::sort(paths.begin(), paths.end());
+    std::vector<std::string> lines;
+    for (const auto& path : paths) {
+        std::ifstream in(path);
+        for (std::string line; std::getline(in, line);) lines.push_back(line);
+    }
+    return lines;
 }
 
 }  // namespace tolvane::testsupport

@@ -2,6 +2,7 @@
 // A folder of its own for one test, removed with everything in it at the end.
 
 #include <string>
+#include <vector>
 
 namespace tolvane::testsupport {
 
@@ -25,5 +26,8 @@ private:
 
 void writeFile(const std::string& path, const std::string& content, unsigned mode = 0644);
 std::string readFile(const std::string& path);
+// Every line of these files (a daily journal's, say), in the order of their
+// sorted paths.
+std::vector<std::string> linesOfFiles(std::vector<std::string> paths);
 
 }  // namespace tolvane::testsupport

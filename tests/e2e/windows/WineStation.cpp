@@ -280,13 +280,7 @@ std::vector<std::string> WineStation::journalLines(const std::string& program) c
         for (const auto& file : std::filesystem::directory_iterator(
                  user.path() / "AppData/Local/Vantorix" / program / "journal", error))
             files.push_back(file.path().string());
-    std::sort(files.begin(), files.end());
-    std::vector<std::string> lines;
-    for (const auto& file : files) {
-        std::ifstream in(file);
-        for (std::string line; std::getline(in, line);) lines.push_back(line);
-    }
-    return lines;
+    return testsupport::linesOfFiles(std::move(files));
 }
 
 std::vector<std::vector<std::string>> msiTable(const std::string& msi, const std::string& table) {
