@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "platform/SystemLogQueue.h"
@@ -22,46 +23,27 @@ using tolvane::platform::LogSeverity;
 using tolvane::platform::SystemLogQueue;
 using Line = SystemLogQueue::Line;
 
-TEST(WindowsEventLog, IdsCarryTheSeverityBitsWindmcGivesAndTypesAreTheSdkOnes) {
-    // The IDs as windmc wrote them into its header for these messages.
-    struct Case {
-        LogSeverity severity;
-        std::uint16_t number;
-        std::uint32_t id;
-        std::uint16_t type;
+TEST(WindowsEventLog, IdsCarryWindmcsSeverityBitsTypesAreTheSdksAndTheNumberIsTheLinesFirstWord) {
+    // The IDs as windmc wrote them into its header for these messages
+    // (Event Viewer shows their low 16 bits as the event number).
+    const std::tuple<LogSeverity, std::uint16_t, std::uint32_t, std::uint16_t> ids[] = {
+        {LogSeverity::Information, 1000, 0x400003E8u, 0x0004}, {LogSeverity::Warning, 2003, 0x800007D3u, 0x0002},
+        {LogSeverity::Error, 2010, 0xC00007DAu, 0x0001},       {LogSeverity::Error, 9001, 0xC0002329u, 0x0001},
+        {LogSeverity::Information, 0, 0x40000000u, 0x0004},    {LogSeverity::Warning, 65535, 0x8000FFFFu, 0x0002},
     };
-    const Case cases[] = {
-        {LogSeverity::Information, 1000, 0x400003E8u, 0x0004},
-        {LogSeverity::Warning, 2003, 0x800007D3u, 0x0002},
-        {LogSeverity::Error, 2010, 0xC00007DAu, 0x0001},
-        {LogSeverity::Error, 9001, 0xC0002329u, 0x0001},
-        {LogSeverity::Information, 0, 0x40000000u, 0x0004},
-        {LogSeverity::Warning, 65535, 0x8000FFFFu, 0x0002},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(tolvane::platform::eventLogEventId(c.severity, c.number), c.id) << c.number;
-        EXPECT_EQ(tolvane::platform::eventLogEventId(c.severity, c.number) & 0xFFFFu, c.number)
-            << "Event Viewer shows the low 16 bits as the event number";
-        EXPECT_EQ(tolvane::platform::eventLogType(c.severity), c.type) << c.number;
+    for (const auto& [severity, number, id, type] : ids) {
+        EXPECT_EQ(tolvane::platform::eventLogEventId(severity, number), id) << number;
+        EXPECT_EQ(tolvane::platform::eventLogType(severity), type) << number;
     }
-}
-
-TEST(WindowsEventLog, TheEventNumberIsTheFirstWordOfTheLine) {
-    const std::pair<const char*, std::uint16_t> cases[] = {
+    const std::pair<const char*, std::uint16_t> lines[] = {
         {"2003 [6 VX8_Tools_Data] Relancé : la vérification n'a trouvé aucune fenêtre", 2003},
         {"1000 [-] Tolvane démarré | version : 2026.1208.0556", 1000},
-        {"9001", 9001},
-        {"65535 x", 65535},
+        {"9001", 9001}, {"65535 x", 65535},
         {"65536 x", 0},  // past a 16-bit event number
-        {"99999999999999999999 x", 0},
-        {"", 0},
-        {"[-] no number", 0},
-        {" 2003 leading blank", 0},
-        {"2003[6 x]", 0},
-        {"20a3 x", 0},
-        {"-2003 x", 0},
+        {"99999999999999999999 x", 0}, {"", 0}, {"[-] no number", 0}, {" 2003 leading blank", 0},
+        {"2003[6 x]", 0}, {"20a3 x", 0}, {"-2003 x", 0},
     };
-    for (const auto& [line, number] : cases) EXPECT_EQ(tolvane::platform::eventLogNumber(line), number) << line;
+    for (const auto& [line, number] : lines) EXPECT_EQ(tolvane::platform::eventLogNumber(line), number) << line;
 }
 
 // What the writer saw, and a gate that can hold it up, shared with the
