@@ -23,15 +23,6 @@ JournalClock currentClock() {
     return {day + hours{t.hour()} + minutes{t.minute()} + seconds{t.second()}, seconds{now.offsetFromUtc()}};
 }
 
-platform::LogSeverity logSeverity(JournalSeverity severity) {
-    switch (severity) {
-        case JournalSeverity::Error: return platform::LogSeverity::Error;
-        case JournalSeverity::Warning: return platform::LogSeverity::Warning;
-        case JournalSeverity::Information: break;
-    }
-    return platform::LogSeverity::Information;
-}
-
 std::vector<std::string> journalFiles(const QString& folder) {
     std::vector<std::string> names;
     for (const QString& name : QDir(folder).entryList({QStringLiteral("*.log")}, QDir::Files)) names.push_back(text(name));
@@ -51,6 +42,15 @@ std::optional<std::string> lastLineOf(const QString& path) {
 }
 
 }  // namespace
+
+platform::LogSeverity systemLogSeverity(JournalEvent event) {
+    switch (journalSeverity(event)) {
+        case JournalSeverity::Error: return platform::LogSeverity::Error;
+        case JournalSeverity::Warning: return platform::LogSeverity::Warning;
+        case JournalSeverity::Information: break;
+    }
+    return platform::LogSeverity::Information;
+}
 
 std::string QtJournal::standardFolder(const std::string& application) {
     return text(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)) + "/Vantorix/" + application +
@@ -120,7 +120,7 @@ void QtJournal::record(const JournalEntry& entry) {
         if (!merged) return;
         const std::string line = formatJournalLine(at, entry, *merged);
         appendLine(at, line);
-        const auto sent = systemLog(logSeverity(journalSeverity(entry.event)), std::string(systemLogPart(line)));
+        const auto sent = systemLog(systemLogSeverity(entry.event), std::string(systemLogPart(line)));
         if (sent == platform::SystemLogResult::Dropped && !m_systemLogFailing) {
             m_systemLogFailing = true;
             complain(m_application + " : le journal du système ne prend pas les lignes ; elles ne vont que dans " +

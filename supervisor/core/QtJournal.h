@@ -14,6 +14,10 @@
 
 namespace tolvane {
 
+// How the system's log ranks an event (the Windows event log's type and the
+// severity bits of its message ID, syslog's priority).
+platform::LogSeverity systemLogSeverity(JournalEvent event);
+
 class QtJournal final : public JournalSink {
 public:
     // `folder` defaults to the standard place: $XDG_DATA_HOME (or

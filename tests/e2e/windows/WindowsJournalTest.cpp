@@ -33,7 +33,7 @@
 
 #include "e2e/windows/WineStation.h"
 #include "platform/WindowsEventLog.h"
-#include "supervisor/core/Journal.h"
+#include "supervisor/core/QtJournal.h"
 #include "supervisor/core/ToolTable.h"
 #include "support/Processes.h"
 #include "support/TempFolder.h"
@@ -43,7 +43,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using tolvane::e2e::WineStation;
-using tolvane::platform::LogSeverity;
 using tolvane::testsupport::readFile;
 using tolvane::testsupport::waitForExit;
 using tolvane::testsupport::waitUntil;
@@ -51,15 +50,6 @@ using tolvane::testsupport::waitUntil;
 const std::string Folder = "C:\\Program Files\\Vantorix \xC3\x89t\xC3\xA9";
 const std::string SettingsKey = "HKCU\\Software\\Vantorix\\Tolvane";
 const std::string SourcesKey = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\";
-
-LogSeverity logSeverityOf(tolvane::JournalEvent event) {
-    switch (tolvane::journalSeverity(event)) {
-        case tolvane::JournalSeverity::Error: return LogSeverity::Error;
-        case tolvane::JournalSeverity::Warning: return LogSeverity::Warning;
-        case tolvane::JournalSeverity::Information: break;
-    }
-    return LogSeverity::Information;
-}
 
 // The message IDs of an executable's message table, as windres reads its
 // resources back.
@@ -77,7 +67,7 @@ std::set<std::uint32_t> messageIds(const std::string& executable, std::string& o
 TEST(WindowsJournal, BothProgramsCarryAMessagePerEventAndTheMsiRegistersThemAsSources) {
     std::set<std::uint32_t> expected;
     for (const auto event : tolvane::allJournalEvents())
-        expected.insert(tolvane::platform::eventLogEventId(logSeverityOf(event), static_cast<std::uint16_t>(event)));
+        expected.insert(tolvane::platform::eventLogEventId(tolvane::systemLogSeverity(event), static_cast<std::uint16_t>(event)));
 
     const std::string msi = WineStation::windowsBuild() + "/Tolvane-" + WineStation::versionStamp() + "-x64.msi";
     ASSERT_TRUE(fs::exists(msi)) << msi << " (scripts/build-windows)";
