@@ -151,6 +151,23 @@ bool settingsInSystemStore();
 // where the system has no such request (Windows ends a GUI program through
 // the session instead). The first call installs the handlers.
 int terminationRequests();
+// Once that descriptor is readable: which request arrived ("SIGTERM",
+// "SIGINT", "SIGHUP"), taken out of it; "" when none was waiting.
+std::string takeTerminationRequest();
+
+// What a message the window system sent to one of the program's windows says
+// about how the program may end, as the toolkit hands messages to its native
+// filters. Windows asks a program to end through messages: the window's own
+// close command (its close box, its system menu, Alt+F4) sends SC_CLOSE and
+// then WM_CLOSE; taskkill without /f and the task manager's "End task" post
+// WM_CLOSE alone. Anything else, and every message on Linux, is Other.
+enum class WindowMessage { Other, CloseCommand, Close };
+WindowMessage classifyWindowMessage(const void* nativeMessage);
+
+// The system's session the process runs in: Windows' session number (0 is the
+// services' session, where no operator sees a window); nothing where the
+// system has no such thing (Linux) or could not say.
+std::optional<std::uint32_t> ownSessionId();
 
 // Watches the desktop's notification area, so that standby can react when
 // it goes away (a panel that crashed or was restarted) and when it comes

@@ -53,6 +53,18 @@ int main(int argc, char** argv) {
 
     tolvane::QtJournal journal(application);
 
+    // Started in the services' session (a deployment agent, a service): no
+    // tool's window can be seen from there, so supervising would start the
+    // whole suite a second time. Say why, and never supervise.
+    if (const auto session = tolvane::platform::ownSessionId(); tolvane::inServicesSession(session)) {
+        journal.record({tolvane::JournalEvent::StartedInServicesSession, {},
+                        {{"session", std::to_string(*session)}, {"ligne de commande", commandLine}}});
+        std::fprintf(stderr, "%s: started in session 0, where no tool's window can be seen: not supervising\n",
+                     application.c_str());
+        tolvane::platform::flushSystemLog(std::chrono::seconds{1});
+        return 0;
+    }
+
     // One Tolvane per user and settings store: a second start shows the
     // running one (when an operator asked for it) and ends.
     tolvane::SingleInstance instance(*platform, application, settings.location());
@@ -92,7 +104,10 @@ int main(int argc, char** argv) {
     std::unique_ptr<QSocketNotifier> terminationNotifier;
     if (terminationFd >= 0) {
         terminationNotifier = std::make_unique<QSocketNotifier>(terminationFd, QSocketNotifier::Read);
-        QObject::connect(terminationNotifier.get(), &QSocketNotifier::activated, [&window] { window.endOnSystemRequest(); });
+        QObject::connect(terminationNotifier.get(), &QSocketNotifier::activated, [&window] {
+            const std::string asker = tolvane::platform::takeTerminationRequest();
+            window.endOnSystemRequest(asker.empty() ? "signal" : asker);
+        });
     }
 
     window.Form_Initialize();

@@ -18,9 +18,6 @@ namespace tolvane::platform {
 const char* executableSuffix() { return ".exe"; }
 char pathSeparator() { return '\\'; }
 bool settingsInSystemStore() { return true; }
-// Windows ends a GUI program through its session (Qt's close without the
-// question), not through signals: there is nothing to watch.
-int terminationRequests() { return -1; }
 
 std::string userIdentity() {
     HANDLE token = nullptr;

@@ -22,6 +22,8 @@ JournalSeverity journalSeverity(JournalEvent event) {
         case JournalEvent::DayFileFull:
         case JournalEvent::SecondTolvaneTurnedAway:
             return JournalSeverity::Warning;
+        case JournalEvent::StartedInServicesSession:
+            return JournalSeverity::Error;
         case JournalEvent::ToolStartRefused:
         case JournalEvent::RestarterStartRefused:
         case JournalEvent::RestarterTolvaneRefused:
@@ -42,6 +44,7 @@ std::string_view journalText(JournalEvent event) {
         case JournalEvent::LastRunEndedUnexpectedly: return "La précédente exécution de Tolvane s'est terminée de façon inattendue";
         case JournalEvent::LastRunEndingUnknown: return "La fin de la précédente exécution de Tolvane n'est pas connue";
         case JournalEvent::SecondTolvaneTurnedAway: return "Un second Tolvane a été refusé : un Tolvane tourne déjà";
+        case JournalEvent::StartedInServicesSession: return "Tolvane ne supervise pas : démarré dans la session 0 des services, il ne verrait aucune fenêtre des outils";
         case JournalEvent::ToolStartedByLaunchSequence: return "Démarré par la séquence de lancement";
         case JournalEvent::ToolStartedByCheckButton: return "Démarré par le bouton « Vérifier »";
         case JournalEvent::ToolStartedByBatch: return "Démarré en batch";
@@ -76,7 +79,7 @@ const std::vector<JournalEvent>& allJournalEvents() {
     using E = JournalEvent;
     static const std::vector<JournalEvent> events{
         E::TolvaneStarted, E::EndedByOperator, E::EndedForDailyRestart, E::EndedBySignal, E::EndedWithSession,
-        E::LastRunEndedUnexpectedly, E::LastRunEndingUnknown, E::SecondTolvaneTurnedAway,
+        E::LastRunEndedUnexpectedly, E::LastRunEndingUnknown, E::SecondTolvaneTurnedAway, E::StartedInServicesSession,
         E::ToolStartedByLaunchSequence, E::ToolStartedByCheckButton, E::ToolStartedByBatch,
         E::ToolRestartedByVerification, E::ToolStartRefused, E::ToolKilled, E::RestarterStartRefused,
         E::RestarterWaiting, E::RestarterStartedTolvane, E::RestarterTolvaneRefused, E::DisplayNotAnswering,

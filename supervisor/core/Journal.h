@@ -30,6 +30,7 @@ enum class JournalEvent : int {
     LastRunEndedUnexpectedly = 1005,
     LastRunEndingUnknown = 1006,
     SecondTolvaneTurnedAway = 1010,
+    StartedInServicesSession = 1013,
 
     ToolStartedByLaunchSequence = 2000,
     ToolStartedByCheckButton = 2001,

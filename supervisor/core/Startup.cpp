@@ -1,6 +1,7 @@
 #include "supervisor/core/Startup.h"
 
 #include <cstdio>
+#include <utility>
 
 namespace tolvane {
 
@@ -64,5 +65,16 @@ std::string trimSpaces(std::string_view text) {
     const std::size_t last = text.find_last_not_of(' ');
     return std::string(text.substr(first, last - first + 1));
 }
+
+}  // namespace tolvane
+
+namespace tolvane {
+
+CloseRequests::Origin CloseRequests::close(std::uint64_t tickMs) {
+    const auto command = std::exchange(m_command, std::nullopt);
+    return command && tickMs >= *command && tickMs - *command <= 2000 ? Origin::Operator : Origin::Outside;
+}
+
+bool inServicesSession(std::optional<std::uint32_t> sessionId) { return sessionId && *sessionId == 0; }
 
 }  // namespace tolvane

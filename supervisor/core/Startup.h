@@ -3,6 +3,8 @@
 // its caption says, and what its command line asks for.
 
 #include <chrono>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -55,4 +57,28 @@ InfoRequest infoRequest(const std::vector<std::string>& arguments);
 
 // What "--help" prints.
 std::string usageText(std::string_view versionText);
+}  // namespace tolvane
+
+namespace tolvane {
+// Who asked the window to close, from the order of the window system's
+// messages. The window's own close command (its close box, its system menu,
+// Alt+F4) is followed at once by the close itself: that close is the
+// operator's, and asks the quit question. A close with no command before it
+// comes from outside (taskkill, the task manager's "End task") and ends
+// Tolvane without asking. A command whose close never came is forgotten after
+// two seconds, so it cannot lend the operator's name to a later close.
+class CloseRequests {
+public:
+    enum class Origin { Operator, Outside };
+    void closeCommand(std::uint64_t tickMs) { m_command = tickMs; }
+    Origin close(std::uint64_t tickMs);
+
+private:
+    std::optional<std::uint64_t> m_command;
+};
+
+// Whether Tolvane was started in the services' session (Windows' session 0,
+// by a deployment agent or a service): no tool's window can be seen from
+// there, so it would start the whole suite a second time.
+bool inServicesSession(std::optional<std::uint32_t> sessionId);
 }  // namespace tolvane

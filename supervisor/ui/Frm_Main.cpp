@@ -1,10 +1,12 @@
 #include "supervisor/ui/Frm_Main.h"
 
+#include <QAbstractNativeEventFilter>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDate>
+#include <QElapsedTimer>
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
@@ -44,6 +46,44 @@ void fillList(QComboBox* list, const std::vector<std::string>& items) {
 }
 
 const QColor DisabledPanel(172, 168, 153);
+
+// Sees the window system's messages before the toolkit does, to tell the
+// operator's close (the window's own close command) from a close asked from
+// outside (taskkill, the task manager), which the toolkit cannot tell apart.
+// A close from outside is taken here: the toolkit would ask the quit question
+// on the main window and quit the application on its hidden icon window.
+class CloseMessageFilter final : public QAbstractNativeEventFilter {
+public:
+    CloseMessageFilter(CloseRequests& requests, std::function<void(const std::string&)> outside)
+        : m_requests(requests), m_outside(std::move(outside)) {
+        m_clock.start();
+    }
+    bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override {
+        if (eventType != "windows_generic_MSG") return false;
+        switch (platform::classifyWindowMessage(message)) {
+            case platform::WindowMessage::CloseCommand:
+                m_requests.closeCommand(static_cast<std::uint64_t>(m_clock.elapsed()));
+                return false;
+            case platform::WindowMessage::Close:
+                // While the session is being saved a close is the session's,
+                // which the window's own close handling knows.
+                if (qApp->isSavingSession()) return false;
+                if (m_requests.close(static_cast<std::uint64_t>(m_clock.elapsed())) ==
+                    CloseRequests::Origin::Operator)
+                    return false;
+                if (result) *result = 0;
+                m_outside("WM_CLOSE");
+                return true;
+            case platform::WindowMessage::Other: return false;
+        }
+        return false;
+    }
+
+private:
+    CloseRequests& m_requests;
+    std::function<void(const std::string&)> m_outside;
+    QElapsedTimer m_clock;
+};
 
 }  // namespace
 
@@ -91,12 +131,16 @@ Frm_Main::Frm_Main(platform::Platform& platform, SettingsStore& settings, QWidge
     CheckPlannerJour[0]->setEnabled(true);
     FramePlanner->setEnabled(true);
     connectHandlers();
+    m_closeFilter = std::make_unique<CloseMessageFilter>(
+        m_closeRequests, [this](const std::string& asker) { endOnSystemRequest(asker); });
+    qApp->installNativeEventFilter(m_closeFilter.get());
     // The timers run from the creation of the window; no tick can be
     // handled before loading ends, since loading runs before the event loop.
     for (QTimer* timer : {TimerLaunch, TimerCheck, TimerMemoire, Timer30s}) timer->start();
 }
 
 Frm_Main::~Frm_Main() {
+    if (m_closeFilter) qApp->removeNativeEventFilter(m_closeFilter.get());
     // The window is going: the icon goes with it, nothing is shown again.
     if (m_sysTray) m_sysTray->forgetWindows();
 }
@@ -146,12 +190,13 @@ void Frm_Main::connectHandlers() {
     connect(Timer30s, &QTimer::timeout, this, [this] { Timer30s_Timer(); });
 
     // The session ends (logout, shutdown): the system asks first (Windows'
-    // WM_QUERYENDSESSION, the X session manager), then closes the windows
-    // or quits the application. The asking is where the run's closing line
-    // is written; a quit without it is the session's too, since every end
-    // Tolvane chooses itself goes through EndTolvane and never returns.
-    connect(qApp, &QGuiApplication::commitDataRequest, this, [this] { sessionEnding(); });
-    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] { sessionEnding(); });
+    // WM_QUERYENDSESSION, the X session manager's SaveYourself, also sent
+    // for a mere checkpoint), and that question may still be cancelled by
+    // another program or the user, so it changes nothing here. Only the
+    // toolkit's quit that follows a session's real end (Windows'
+    // WM_ENDSESSION, the session manager's Die) is the session's end: every
+    // end Tolvane chooses itself goes through EndTolvane and never returns.
+    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] { endedWithSession(); });
 }
 
 // Start-up ---------------------------------------------------------------------
@@ -279,25 +324,25 @@ void Frm_Main::Form_Load(const std::string& commandLine) {
 
 void Frm_Main::closeEvent(QCloseEvent* event) {
     // A close that comes from the window system is the operator's, unless
-    // the session is ending; every other close comes from the program.
-    const UnloadMode mode = (m_sessionEnding || qApp->isSavingSession()) ? UnloadMode::Session
-                            : event->spontaneous()                      ? UnloadMode::User
-                                                                        : UnloadMode::Program;
+    // the session is being saved; every other close comes from the program.
+    // (A close from outside never gets here: the message filter ends
+    // Tolvane first.)
+    const UnloadMode mode = qApp->isSavingSession() ? UnloadMode::Session
+                            : event->spontaneous() ? UnloadMode::User
+                                                   : UnloadMode::Program;
     if (Form_QueryUnload(mode))
         event->ignore();
     else
         event->accept();
 }
 
-void Frm_Main::sessionEnding() {
-    m_sessionEnding = true;
+void Frm_Main::endedWithSession() {
     if (m_closingRecorded) return;
     m_closingRecorded = true;
     m_journal->record({JournalEvent::EndedWithSession, {}, {}});
 }
 
 bool Frm_Main::Form_QueryUnload(UnloadMode mode) {
-    if (mode == UnloadMode::Session) sessionEnding();
     if (mode != UnloadMode::User) return false;
     if (!askQuit()) return true;
     m_closingRecorded = true;
@@ -311,8 +356,11 @@ void Frm_Main::CommandQuitter_Click() {
     EndTolvane(0);
 }
 
-void Frm_Main::endOnSystemRequest() {
-    m_journal->record({JournalEvent::EndedBySignal, {}, {}});
+void Frm_Main::endOnSystemRequest(const std::string& asker) {
+    if (!m_closingRecorded) {
+        m_closingRecorded = true;
+        m_journal->record({JournalEvent::EndedBySignal, {}, {{"par", asker}}});
+    }
     EndTolvane(0);
 }
 

@@ -15,10 +15,12 @@
 #include "supervisor/batch/BatchPages.h"
 #include "supervisor/core/Journal.h"
 #include "supervisor/core/SettingsStore.h"
+#include "supervisor/core/Startup.h"
 #include "supervisor/core/ToolTable.h"
 #include "supervisor/supervision/ToolSupervision.h"
 #include "supervisor/ui/SysTray.h"
 
+class QAbstractNativeEventFilter;
 class QCheckBox;
 class QComboBox;
 class QFrame;
@@ -50,13 +52,17 @@ public:
     // 30-second tick of each new day.
     void setJournal(JournalSink& journal, std::function<void()> removeExpired);
 
-    // The system asked Tolvane to end (a signal): journaled, then ended the
-    // way Tolvane always ends.
-    void endOnSystemRequest();
+    // The system asked Tolvane to end from outside (a signal, taskkill's
+    // WM_CLOSE, the task manager): journaled with what asked ("SIGTERM",
+    // "WM_CLOSE"), then ended the way Tolvane always ends, without the quit
+    // question, whatever the window's state.
+    void endOnSystemRequest(const std::string& asker);
 
-    // The session is ending (logout, shutdown): journaled once, and the
-    // window's close that follows never asks the quit question.
-    void sessionEnding();
+    // The process is ending with the session (the toolkit's quit that
+    // follows the session manager's end, Windows' WM_ENDSESSION): journaled
+    // once. The session's question that comes before it changes nothing,
+    // since the end may still be cancelled.
+    void endedWithSession();
 
     // Another start of Tolvane asked to see the window (an operator's double
     // click on the shortcut): out of standby exactly as "Afficher" does, or
@@ -205,8 +211,9 @@ private:
     JournalSink* m_journal = &noJournal();
     std::function<void()> m_removeExpiredJournal;
     JournalDailyChore m_journalChore{std::chrono::local_days{}};
-    bool m_sessionEnding = false;
     bool m_closingRecorded = false;  // the run's last line is written
+    CloseRequests m_closeRequests;
+    std::unique_ptr<QAbstractNativeEventFilter> m_closeFilter;
 };
 
 // The value of a check box as the settings store it: 0, 1 or 2 (greyed).

@@ -1,6 +1,7 @@
 // The real Tolvane's journal: the line of a tool started again by its
-// verification, how the last run ended, and a journal that cannot be
-// written (a file where its folder should be) that never stops supervision.
+// verification, how the last run ended, the session's end (cancelled, then
+// real) under a real session manager, and a journal that cannot be written
+// (a file where its folder should be) that never stops supervision.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -9,7 +10,9 @@
 #include <filesystem>
 #include <regex>
 
+#include "e2e/Desktop.h"
 #include "e2e/Station.h"
+#include "support/SessionManager.h"
 
 using namespace tolvane::e2e;
 using namespace tolvane::testsupport;
@@ -65,7 +68,7 @@ TEST(Journal, NextStartSaysWhenTheLastRunEndedWithoutItsClosingLine) {
     ASSERT_TRUE(waitForLine(s, started, 10s));
     ::kill(tolvane, SIGTERM);
     ASSERT_TRUE(waitForExit(tolvane, 5s));
-    EXPECT_EQ(linesMatching(s.journalLines(), std::regex(" 1003 \\[-\\] Tolvane arrêté à la demande du système$")), 1u);
+    EXPECT_EQ(linesMatching(s.journalLines(), std::regex(" 1003 \\[-\\] Tolvane arrêté à la demande du système \\| par : SIGTERM$")), 1u);
 
     tolvane = s.startTolvane();
     ASSERT_TRUE(waitUntil([&] { return linesMatching(s.journalLines(), started) == 2; }, 10s));
@@ -79,6 +82,43 @@ TEST(Journal, NextStartSaysWhenTheLastRunEndedWithoutItsClosingLine) {
     const auto lines = s.journalLines();
     ASSERT_GE(lines.size(), 2u);
     EXPECT_TRUE(std::regex_search(lines[lines.size() - 2], unexpected)) << lines[lines.size() - 2];
+}
+
+TEST(Journal, ACancelledSessionEndChangesNothingAndTheRealOneClosesTheRun) {
+    Station s;
+    SessionManager manager;
+    ASSERT_FALSE(manager.address().empty()) << "the session manager could not listen";
+    ::setenv("SESSION_MANAGER", manager.address().c_str(), 1);
+    const pid_t tolvane = s.startTolvane();
+    ::unsetenv("SESSION_MANAGER");
+    ASSERT_TRUE(manager.waitForClient(10s)) << "Tolvane did not register with the session manager";
+    ASSERT_TRUE(waitForLine(s, std::regex(" 1000 "), 10s));
+    const std::regex closing(" 100[1-4] ");
+
+    // The session's question, then the end cancelled: nothing is journaled,
+    // and the close box still asks.
+    ASSERT_TRUE(manager.saveYourself(5s));
+    manager.shutdownCancelled();
+    Desktop desk(s.display());
+    const auto window = desk.waitForWindow("^Vantorix: Tools Launcher - ", 5s);
+    ASSERT_TRUE(window);
+    desk.closeWindow(*window);
+    const auto question = desk.waitForWindow("^Vantorix : Tools Launcher$", 5s);
+    ASSERT_TRUE(question) << "the close box did not ask after a cancelled session end";
+    desk.key(*question, "Escape");
+    ASSERT_TRUE(waitUntil([&] { return !desk.findWindow("^Vantorix : Tools Launcher$"); }, 5s));
+    EXPECT_EQ(s.tolvanes().size(), 1u);
+    EXPECT_EQ(linesMatching(s.journalLines(), closing), 0u);
+
+    // The real end: one closing line, the session's, and the last.
+    ASSERT_TRUE(manager.saveYourself(5s));
+    manager.die();
+    ASSERT_TRUE(waitForExit(tolvane, 10s));
+    const auto lines = s.journalLines();
+    EXPECT_EQ(linesMatching(lines, closing), 1u);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_TRUE(std::regex_search(lines.back(), std::regex(" 1004 \\[-\\] Tolvane arrêté avec la fin de la session$")))
+        << lines.back();
 }
 
 TEST(Journal, BlockedJournalFolderNeverStopsSupervisionAndIsReportedOnce) {

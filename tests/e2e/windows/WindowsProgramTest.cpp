@@ -336,6 +336,74 @@ TEST_F(WindowsProgram, CaptionMinimisedStartStandbyBehindTheIconAndTheFrenchQuit
     EXPECT_NE(wmState(*window), IconicState);
 }
 
+TEST_F(WindowsProgram, ACloseFromOutsideNeverAsksAndACancelledSessionEndChangesNothing) {
+    // The messages Windows sends as a session ends, which wine never sends.
+    const std::string messages = WineStation::windowsBuild() + "/bin/window_messages.exe";
+    ASSERT_TRUE(fs::exists(messages)) << messages << " (scripts/build-windows)";
+    copyInto(messages, hostFile("window_messages.exe"));
+    const auto send = [&](const std::string& action) {
+        return s_wine->run({Folder + "\\window_messages.exe", "Tolvane.exe", action}, 20s).status == 0;
+    };
+    // The lines of the latest run, from its start line on.
+    const auto runLines = [&] {
+        const auto lines = s_wine->journalLines("Tolvane");
+        Strings run;
+        for (const auto& line : lines) {
+            if (line.find(" 1000 [-] ") != std::string::npos) run.clear();
+            run.push_back(line);
+        }
+        return run;
+    };
+    const std::regex closing(" 100[1-4] ");
+    const std::regex outside(R"( 1003 \[-\] Tolvane arrêté à la demande du système \| par : WM_CLOSE$)");
+    const std::regex session(R"( 1004 \[-\] Tolvane arrêté avec la fin de la session$)");
+
+    enum class State { Minimised, Shown, Standby };
+    const struct {
+        State state;
+        bool sessionEnds;  // otherwise taskkill without /f
+    } cases[] = {{State::Minimised, false}, {State::Shown, true}, {State::Standby, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.state));
+        const pid_t tolvane = start("Tolvane.exe", c.state == State::Standby ? Strings{"/Veille=True"} : Strings{});
+        ASSERT_TRUE(waitUntil([&] { return linesMatching(runLines(), std::regex(" 1000 ")) == 1 && s_wine->windowExists(
+                                                   "Vantorix: Tools Launcher - " + WineStation::versionStamp()); },
+                              30s));
+        const auto window = m_desk.waitForWindow(caption(), 10s);
+        if (c.state == State::Shown) {
+            ASSERT_TRUE(waitForExit(start("Tolvane.exe"), 30s));
+            ASSERT_TRUE(window && waitUntil([&] { return wmState(*window) == NormalState; }, 10s));
+        }
+
+        // A session end that was cancelled changes nothing: no closing line,
+        // and the close box still asks.
+        ASSERT_TRUE(send("query-end"));
+        ASSERT_TRUE(send("end-cancelled"));
+        EXPECT_TRUE(staysAlive(tolvane, 1s));
+        if (c.state != State::Standby) {
+            ASSERT_TRUE(send("close-box"));
+            const auto question = m_desk.waitForWindow(Question, 10s);
+            ASSERT_TRUE(question) << "the close box did not ask after a cancelled session end";
+            m_desk.key(*question, "n");
+            ASSERT_TRUE(waitUntil([&] { return !m_desk.findWindow(Question); }, 10s));
+        }
+        EXPECT_EQ(linesMatching(runLines(), closing), 0u);
+
+        if (c.sessionEnds) {
+            ASSERT_TRUE(send("query-end"));
+            send("end");  // the process may be gone before every window had it
+        } else {
+            s_wine->run({"taskkill", "/im", "Tolvane.exe"}, 20s);
+        }
+        ASSERT_TRUE(waitForExit(tolvane, 15s)) << "Tolvane did not end";
+        EXPECT_FALSE(m_desk.findWindow(Question)) << "a close from outside asked the quit question";
+        const auto lines = runLines();
+        EXPECT_EQ(linesMatching(lines, closing), 1u);
+        ASSERT_FALSE(lines.empty());
+        EXPECT_TRUE(std::regex_search(lines.back(), c.sessionEnds ? session : outside)) << lines.back();
+    }
+}
+
 TEST_F(WindowsProgram, FirstRunSettingsInTheRegistryMatchTheLinuxIniAndRegAddValuesAreShownAndUsed) {
     const RegistryTree ini = linuxFirstRunSettings();
     s_wine->x().makeCurrent();

@@ -324,29 +324,60 @@ private slots:
         QCOMPARE(asked, 1);
         QVERIFY(w.TimerLaunch->isActive() && w.TimerCheck->isActive() && w.TimerMemoire->isActive() &&
                 w.Timer30s->isActive());
-        // A close by the program or by the session ending never asks, nor
-        // does the window system's close once the session is ending.
+        // A close by the program or while the session is being saved never
+        // asks.
         QVERIFY(!w.Form_QueryUnload(Frm_Main::UnloadMode::Program));
         QVERIFY(!w.Form_QueryUnload(Frm_Main::UnloadMode::Session));
         QCOMPARE(asked, 1);
         {
-            // One closing line whatever the order of the session's steps,
-            // and none added by the quit that follows the operator's "Oui".
+            // One closing line whatever the order of the steps: the session's
+            // end is journaled only by the quit that really ends the process,
+            // a close from outside names what asked, and a close while the
+            // session was saved (an end later cancelled) journals nothing and
+            // leaves the close box asking.
             struct Closings final : JournalSink {
-                std::vector<int> events;
-                void record(const JournalEntry& entry) override { events.push_back(static_cast<int>(entry.event)); }
+                std::vector<std::string> lines;
+                void record(const JournalEntry& entry) override {
+                    std::string line = std::to_string(static_cast<int>(entry.event));
+                    for (const auto& d : entry.details) line += " " + d.label + "=" + d.value;
+                    lines.push_back(line);
+                }
             };
-            for (const bool operatorFirst : {false, true}) {
+            enum Step { SessionClose, OperatorYes, OperatorNo, Outside, Quit };
+            const struct {
+                std::vector<Step> steps;
+                std::vector<std::string> lines;
+                int asked;
+            } cases[] = {
+                {{SessionClose, Quit}, {"1004"}, 0},
+                {{SessionClose, OperatorNo, Quit}, {"1004"}, 1},
+                {{OperatorYes, Quit}, {"1001 par=case de fermeture"}, 1},
+                {{SessionClose, Outside, Quit}, {"1003 par=WM_CLOSE"}, 0},
+                {{Outside, Outside}, {"1003 par=WM_CLOSE"}, 0},
+            };
+            for (const auto& c : cases) {
                 Closings journal;
                 Harness other;
                 Frm_Main& e = other.load();
                 e.setJournal(journal, {});
-                e.askQuit = [] { return true; };
-                if (operatorFirst) QVERIFY(!e.Form_QueryUnload(Frm_Main::UnloadMode::User));
-                e.sessionEnding();  // asked by the system
-                QVERIFY(!e.Form_QueryUnload(Frm_Main::UnloadMode::Session));
-                e.sessionEnding();  // the quit
-                QCOMPARE(journal.events, std::vector<int>{operatorFirst ? 1001 : 1004});
+                int questions = 0;
+                bool yes = false;
+                e.askQuit = [&] {
+                    ++questions;
+                    return yes;
+                };
+                e.endProcess = [](int) {};
+                for (const Step step : c.steps) {
+                    switch (step) {
+                        case SessionClose: QVERIFY(!e.Form_QueryUnload(Frm_Main::UnloadMode::Session)); break;
+                        case OperatorYes: yes = true; QVERIFY(!e.Form_QueryUnload(Frm_Main::UnloadMode::User)); break;
+                        case OperatorNo: yes = false; QVERIFY(e.Form_QueryUnload(Frm_Main::UnloadMode::User)); break;
+                        case Outside: e.endOnSystemRequest("WM_CLOSE"); break;
+                        case Quit: e.endedWithSession(); break;
+                    }
+                }
+                QCOMPARE(journal.lines, c.lines);
+                QCOMPARE(questions, c.asked);
             }
         }
         answer = true;
