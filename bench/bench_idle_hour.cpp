@@ -51,9 +51,9 @@ public:
     }
 
     platform::StartResult startProgram(const std::string& path, const std::string& arguments,
-                                       platform::ShowState show) override {
+                                       platform::ShowState show, const std::string& workingFolder) override {
         ++starts;
-        return m_real->startProgram(path, arguments, show);
+        return m_real->startProgram(path, arguments, show, workingFolder);
     }
     void killProcessesNamed(const std::string& baseName) override { m_real->killProcessesNamed(baseName); }
     std::vector<platform::ProcessInfo> listProcesses() override { return m_real->listProcesses(); }

@@ -4,7 +4,14 @@
 # gives build-windows/Tolvane-<stamp>-x64.msi and .zip. Neither is part of
 # ALL. With TOLVANE_SIGN_CERT and TOLVANE_SIGN_KEY set in the environment of
 # that build command (PEM files), Tolvane.exe, Krandel.exe and the MSI are
-# signed with osslsigncode; packaging/windows/package.cmake does the work.
+# signed with osslsigncode, with an RFC 3161 timestamp from the server named
+# by TOLVANE_SIGN_TIMESTAMP; packaging/windows/package.cmake does the work.
+#
+# Two version numbers name one build, both made from its stamp
+# YEAR.MMDD.HHMM: the files' version (their version resource, and the
+# Version of their rows in the MSI's File table) is YEAR.MMDD.HHMM.0 read as
+# plain numbers (2026.1209.0440 -> 2026.1209.440.0); the product version is
+# the mapping of tolvane_msi_version() below (-> 26.12.11800).
 
 # tolvane_msi_version(<out-var> <stamp>)
 #
@@ -56,12 +63,15 @@ function(tolvane_msi_version out stamp)
   set(${out} "${major}.${month}.${build}" PARENT_SCOPE)
 endfunction()
 
-# The mapping is tested in the Linux tree, where the test command runs; it
-# needs nothing but cmake.
+# The mapping and the signing's arguments are tested in the Linux tree,
+# where the test command runs; they need nothing but cmake.
 if(TOLVANE_TESTS AND NOT CMAKE_CROSSCOMPILING AND NOT CMAKE_SCRIPT_MODE_FILE)
   add_test(NAME msi_version
     COMMAND ${CMAKE_COMMAND} -P ${PROJECT_SOURCE_DIR}/tests/packaging/msi_version_test.cmake)
   set_tests_properties(msi_version PROPERTIES LABELS unit TIMEOUT 60)
+  add_test(NAME package_sign_timestamp
+    COMMAND ${CMAKE_COMMAND} -P ${PROJECT_SOURCE_DIR}/tests/packaging/sign_timestamp_test.cmake)
+  set_tests_properties(package_sign_timestamp PROPERTIES LABELS unit TIMEOUT 60)
 endif()
 
 if(NOT WIN32 OR TOLVANE_PURE_ONLY OR CMAKE_SCRIPT_MODE_FILE)
@@ -74,6 +84,8 @@ message(STATUS "MSI version: ${TOLVANE_MSI_VERSION} (stamp ${TOLVANE_VERSION_STA
 # Host tools: the toolchain file points find roots at the MinGW sysroot.
 find_program(TOLVANE_WIXL wixl NO_CMAKE_FIND_ROOT_PATH)
 find_program(TOLVANE_OSSLSIGNCODE osslsigncode NO_CMAKE_FIND_ROOT_PATH)
+find_program(TOLVANE_MSIBUILD msibuild NO_CMAKE_FIND_ROOT_PATH)
+find_program(TOLVANE_MSIINFO msiinfo NO_CMAKE_FIND_ROOT_PATH)
 if(NOT TOLVANE_WIXL)
   message(STATUS "wixl not found: tolvane_msi will fail until Debian's wixl is installed")
 endif()
@@ -84,7 +96,10 @@ set(_tolvane_package_args
   -D ICON=${PROJECT_SOURCE_DIR}/cmake/tolvane.ico
   -D MSI_VERSION=${TOLVANE_MSI_VERSION}
   -D STAMP=${TOLVANE_VERSION_STAMP}
+  -D FILE_VERSION=${TOLVANE_VERSION_MAJOR}.${TOLVANE_VERSION_MINOR}.${TOLVANE_VERSION_REVISION}.0
   -D WIXL=${TOLVANE_WIXL}
+  -D MSIBUILD=${TOLVANE_MSIBUILD}
+  -D MSIINFO=${TOLVANE_MSIINFO}
   -D OSSLSIGNCODE=${TOLVANE_OSSLSIGNCODE})
 set(_tolvane_package_base ${CMAKE_BINARY_DIR}/Tolvane-${TOLVANE_VERSION_STAMP}-x64)
 

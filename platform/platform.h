@@ -62,12 +62,14 @@ public:
     // Processes -------------------------------------------------------------
 
     // Starts applicationPath with the argument text (split by the Windows
-    // command-line rules where the system wants an argument vector). Tells
-    // whether the program was started and, when not, why, in the system's
-    // own words where the system refused; never waits for it and never runs
-    // a shell. All text is UTF-8.
+    // command-line rules where the system wants an argument vector), in
+    // workingFolder (the caller's own when empty). Tells whether the program
+    // was started and, when not, why, in the system's own words where the
+    // system refused; a working folder that cannot be entered is a refusal,
+    // never a start somewhere else. Never waits for the program and never
+    // runs a shell. All text is UTF-8.
     virtual StartResult startProgram(const std::string& applicationPath, const std::string& arguments,
-                                     ShowState show) = 0;
+                                     ShowState show, const std::string& workingFolder = {}) = 0;
 
     // Ends, forcibly and without waiting, every process of the current user
     // whose executable file name is baseName plus executableSuffix(), compared
@@ -134,6 +136,13 @@ public:
 
 // The backend of the system this was built for.
 std::unique_ptr<Platform> createSystemPlatform();
+
+// The arguments the program was started with, after its own name, in UTF-8.
+// Linux: argv[1..argc-1] as given. Windows: the process's command line as
+// the system keeps it (wide characters), split by the system's rules: main's
+// argv holds it in the ANSI code page, bytes that are not UTF-8, and a
+// western code page has no "Ł" at all (it becomes "L").
+std::vector<std::string> commandLineArguments(int argc, char** argv);
 
 // ".exe" on Windows, "" on Linux: the one place that knows the suffix.
 const char* executableSuffix();

@@ -27,13 +27,16 @@ int main(int argc, char** argv) {
 
     auto platform = tolvane::platform::createSystemPlatform();
     tolvane::MonotonicTickCount tickCount([&] { return platform->rawTickCount(); });
+    // As the system keeps it (wide characters on Windows), so that the
+    // journal shows it as it was typed.
+    const auto arguments = tolvane::platform::commandLineArguments(argc, argv);
     std::string commandLine;
-    for (int i = 1; i < argc; ++i) commandLine.append(i > 1 ? " " : "").append(argv[i]);
+    for (std::size_t i = 0; i < arguments.size(); ++i) commandLine.append(i > 0 ? " " : "").append(arguments[i]);
 
     const std::int64_t deadline = tickCount() + tolvane::RestartDelayMs;
-    const auto command = tolvane::restartCommand(
-        tolvane::folderOf(platform->ownExecutablePath(), tolvane::platform::pathSeparator()),
-        tolvane::platform::pathSeparator(), tolvane::platform::executableSuffix());
+    const std::string folder = tolvane::folderOf(platform->ownExecutablePath(), tolvane::platform::pathSeparator());
+    const auto command =
+        tolvane::restartCommand(folder, tolvane::platform::pathSeparator(), tolvane::platform::executableSuffix());
 
     // Krandel's own journal (its own folder and its own name in the
     // system's log): Tolvane has ended by now, so only Krandel can tell
@@ -48,8 +51,10 @@ int main(int argc, char** argv) {
         if (tolvane::hasTestSwitch(commandLine))
             QMessageBox::information(nullptr, Caption,
                                      QStringLiteral("Application à lancer: ") + QString::fromStdString(command.displayText));
-        const auto started =
-            platform->startProgram(command.applicationPath, command.arguments, tolvane::platform::ShowState::Normal);
+        // Tolvane runs in its own folder, as the tools it starts do.
+        const auto started = platform->startProgram(command.applicationPath, command.arguments,
+                                                    tolvane::platform::ShowState::Normal,
+                                                    folder + tolvane::platform::pathSeparator());
         if (started) {
             journal.record({tolvane::JournalEvent::RestarterStartedTolvane, {}, {{"programme", command.displayText}}});
         } else {

@@ -8,7 +8,7 @@ namespace tolvane::standin {
 
 namespace {
 
-constexpr std::size_t kFixedFields = 6;  // time, pid, name, show, descriptors, argv[0]
+constexpr std::size_t kFixedFields = 7;  // time, pid, name, show, descriptors, working folder, argv[0]
 
 // Length of the valid UTF-8 sequence starting at text[i], or 0 when the bytes
 // there are not one (overlong forms, surrogates and values past U+10FFFF
@@ -124,6 +124,7 @@ std::string formatLogLine(const StandinLogLine& line) {
     field(line.executableName);
     field(line.showState);
     field(line.openDescriptors);
+    field(line.workingFolder);
     field(line.argv0);
     for (const auto& a : line.arguments) field(a);
     out.push_back('\n');
@@ -154,7 +155,8 @@ std::optional<StandinLogLine> parseLogLine(std::string_view text) {
     line.executableName = fields[2];
     line.showState = fields[3];
     line.openDescriptors = fields[4];
-    line.argv0 = fields[5];
+    line.workingFolder = fields[5];
+    line.argv0 = fields[6];
     line.arguments.assign(fields.begin() + kFixedFields, fields.end());
     return line;
 }

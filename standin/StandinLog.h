@@ -6,7 +6,8 @@
 // A line is tab-separated fields ending with '\n':
 //   local time "YYYY-MM-DD HH:MM:SS.mmm", pid, executable name, show state
 //   asked for (TOLVANE_SHOW_STATE, empty when unset), the descriptors open at
-//   start ("0,1,2"), argv[0], then each argument exactly as received.
+//   start ("0,1,2"), the working folder it was started in, argv[0], then each
+//   argument exactly as received.
 // In every field "\\", tab, newline, carriage return, the other control bytes,
 // DEL and bytes that are not part of valid UTF-8 are escaped ("\\\\", "\\t",
 // "\\n", "\\r", "\\xHH"); valid UTF-8 such as accents stays readable. The
@@ -28,6 +29,7 @@ struct StandinLogLine {
     std::string executableName;
     std::string showState;
     std::string openDescriptors;
+    std::string workingFolder;
     std::string argv0;
     std::vector<std::string> arguments;
 

@@ -77,6 +77,12 @@ std::string ownExecutablePath() {
     return path;
 }
 
+// The folder the program was started in ("" when it cannot be read).
+std::string workingFolderAtStart() {
+    char buf[PATH_MAX];
+    return ::getcwd(buf, sizeof buf) ? std::string(buf) : std::string();
+}
+
 std::string localTimeWithMilliseconds() {
     timespec ts{};
     ::clock_gettime(CLOCK_REALTIME, &ts);
@@ -271,6 +277,7 @@ int main(int argc, char** argv) {
     line.executableName = name;
     line.showState = showState;
     line.openDescriptors = descriptors;
+    line.workingFolder = workingFolderAtStart();
     line.argv0 = argc > 0 ? argv[0] : "";
     line.arguments = arguments;
 

@@ -22,8 +22,7 @@ int main(int argc, char** argv) {
     {
         // Asked from a terminal: answer without a window (and without a
         // display at all).
-        const std::vector<std::string> arguments(argv + 1, argv + argc);
-        const auto request = tolvane::infoRequest(arguments);
+        const auto request = tolvane::infoRequest(tolvane::platform::commandLineArguments(argc, argv));
         if (request != tolvane::InfoRequest::None) {
             auto platform = tolvane::platform::createSystemPlatform();
             const std::string version = tolvane::VersionText(platform->ownVersion());
@@ -44,11 +43,13 @@ int main(int argc, char** argv) {
     tolvane::QtSettingsStore settings(application);
 
     // The command line is read once, as one text: switches are found
-    // anywhere in it.
+    // anywhere in it. As the system keeps it (wide characters on Windows),
+    // so that accents reach the journal as they were typed.
+    const auto arguments = tolvane::platform::commandLineArguments(argc, argv);
     std::string commandLine;
-    for (int i = 1; i < argc; ++i) {
-        if (i > 1) commandLine += ' ';
-        commandLine += argv[i];
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        if (i > 0) commandLine += ' ';
+        commandLine += arguments[i];
     }
 
     tolvane::QtJournal journal(application);

@@ -2,16 +2,18 @@
 # the tolvane_msi and tolvane_zip targets (cmake/TolvaneWindowsPackage.cmake):
 #   cmake -D STEP=msi|zip -D DEPLOY_DIR=... -D STAGE_DIR=... -D OUTPUT=...
 #         -D WXS=... -D ICON=... -D MSI_VERSION=... -D STAMP=...
-#         -D WIXL=... -D OSSLSIGNCODE=... -P package.cmake
+#         -D FILE_VERSION=... -D WIXL=... -D MSIBUILD=... -D MSIINFO=...
+#         -D OSSLSIGNCODE=... -P package.cmake
 #
 # The files are copied to STAGE_DIR and signed there when TOLVANE_SIGN_CERT
 # and TOLVANE_SIGN_KEY name a PEM certificate and key (TOLVANE_SIGN_PASSFILE:
-# a file holding the key's passphrase, if it has one); the deploy folder
-# itself stays unsigned. OUTPUT appears only when every step succeeded.
+# a file holding the key's passphrase, if it has one; TOLVANE_SIGN_TIMESTAMP:
+# the address of an RFC 3161 timestamp server); the deploy folder itself
+# stays unsigned. OUTPUT appears only when every step succeeded.
 
 cmake_minimum_required(VERSION 3.25)
 
-foreach(var STEP DEPLOY_DIR STAGE_DIR OUTPUT WXS ICON MSI_VERSION STAMP)
+foreach(var STEP DEPLOY_DIR STAGE_DIR OUTPUT WXS ICON MSI_VERSION STAMP FILE_VERSION)
   if(NOT DEFINED ${var} OR "${${var}}" STREQUAL "")
     message(FATAL_ERROR "package: ${var} not given")
   endif()
@@ -20,6 +22,9 @@ endforeach()
 # What the MSI installs (Tolvane.wxs lists the same names). Anything else in
 # the deploy folder would reach the zip but not the MSI, so it stops here.
 set(files Tolvane.exe Krandel.exe Tolvane-NOTICE.txt)
+# The programs, by their File ids in the .wxs: they carry a version resource
+# (FILE_VERSION, the same four numbers), which their File rows must name.
+set(versioned TolvaneExe KrandelExe)
 
 file(REMOVE "${OUTPUT}" "${OUTPUT}.part")
 file(GLOB present RELATIVE "${DEPLOY_DIR}" "${DEPLOY_DIR}/*")
@@ -41,6 +46,7 @@ endforeach()
 set(cert "$ENV{TOLVANE_SIGN_CERT}")
 set(key "$ENV{TOLVANE_SIGN_KEY}")
 set(passfile "$ENV{TOLVANE_SIGN_PASSFILE}")
+set(timestamp "$ENV{TOLVANE_SIGN_TIMESTAMP}")
 set(sign OFF)
 if(NOT cert STREQUAL "" OR NOT key STREQUAL "")
   if(cert STREQUAL "" OR key STREQUAL "")
@@ -57,8 +63,16 @@ if(NOT cert STREQUAL "" OR NOT key STREQUAL "")
   set(sign ON)
 endif()
 
-# No timestamp server: the build has no network. A signature without a
-# timestamp stops being valid when the certificate expires.
+# A signature without a timestamp stops being valid when the certificate
+# expires: the programs of a station installed years ago would then read as
+# unsigned. With TOLVANE_SIGN_TIMESTAMP the server vouches for the moment of
+# signing (RFC 3161), and the signature outlives the certificate. The server
+# is reached over the network at every signing; a server that does not
+# answer fails the build rather than give a signature without a timestamp.
+# Without the variable the signature is made anyway, and the build says so.
+if(sign AND timestamp STREQUAL "")
+  message(WARNING "package: no TOLVANE_SIGN_TIMESTAMP: the signatures end with the certificate")
+endif()
 function(sign_file path)
   if(NOT sign)
     return()
@@ -67,9 +81,13 @@ function(sign_file path)
   if(NOT passfile STREQUAL "")
     set(pass_args -readpass "${passfile}")
   endif()
+  set(timestamp_args "")
+  if(NOT timestamp STREQUAL "")
+    set(timestamp_args -ts "${timestamp}")
+  endif()
   execute_process(
     COMMAND "${OSSLSIGNCODE}" sign -certs "${cert}" -key "${key}" ${pass_args}
-            -h sha256 -n "Tolvane ${STAMP}" -in "${path}" -out "${path}.signed"
+            -h sha256 -n "Tolvane ${STAMP}" ${timestamp_args} -in "${path}" -out "${path}.signed"
     RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
   if(NOT rc EQUAL 0)
     message(FATAL_ERROR "package: signing ${path} failed:\n${out}")
@@ -102,6 +120,48 @@ if(STEP STREQUAL "msi")
     file(REMOVE "${OUTPUT}.part")
     message(FATAL_ERROR "package: wixl failed:\n${out}")
   endif()
+
+  # The programs' File rows carry their version. Windows Installer replaces
+  # a file already on disk only when its own is newer, and a file with no
+  # version in the table counts as older than any versioned file: an
+  # upgrade would leave an older Tolvane.exe in place (one copied from the
+  # zip, say) and install nothing. wixl (0.101) drops a Version given in the
+  # .wxs, so the rows are set here; a versioned file must then have no
+  # MsiFileHash row (the hash is for unversioned files only). One query per
+  # file: libmsi's DELETE ... OR ... removes the first match only.
+  foreach(tool MSIBUILD MSIINFO)
+    if(NOT ${tool})
+      file(REMOVE "${OUTPUT}.part")
+      message(FATAL_ERROR "package: ${tool} not found (Debian package msitools)")
+    endif()
+  endforeach()
+  foreach(id IN LISTS versioned)
+    foreach(query
+        "UPDATE `File` SET `Version`='${FILE_VERSION}' WHERE `File`='${id}'"
+        "DELETE FROM `MsiFileHash` WHERE `File_`='${id}'")
+      execute_process(COMMAND "${MSIBUILD}" "${OUTPUT}.part" -q "${query}"
+                      RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
+      if(NOT rc EQUAL 0)
+        file(REMOVE "${OUTPUT}.part")
+        message(FATAL_ERROR "package: msibuild ${query} failed:\n${out}")
+      endif()
+    endforeach()
+  endforeach()
+  # msibuild answers 0 to a query that changed nothing: read the rows back.
+  execute_process(COMMAND "${MSIINFO}" export "${OUTPUT}.part" File
+                  RESULT_VARIABLE rc_file OUTPUT_VARIABLE file_table ERROR_VARIABLE file_table)
+  execute_process(COMMAND "${MSIINFO}" export "${OUTPUT}.part" MsiFileHash
+                  RESULT_VARIABLE rc_hash OUTPUT_VARIABLE hash_table ERROR_VARIABLE hash_table)
+  foreach(id IN LISTS versioned)
+    string(REGEX MATCH "\n${id}\t[^\n]*" file_row "${file_table}")
+    string(REGEX MATCH "\n${id}\t" hash_row "${hash_table}")
+    if(NOT rc_file EQUAL 0 OR NOT rc_hash EQUAL 0 OR NOT file_row MATCHES "\t${FILE_VERSION}\t" OR
+       NOT hash_row STREQUAL "")
+      file(REMOVE "${OUTPUT}.part")
+      message(FATAL_ERROR "package: the row of ${id} did not get version ${FILE_VERSION} without a hash:\n"
+                          "${file_table}\n${hash_table}")
+    endif()
+  endforeach()
   sign_file("${OUTPUT}.part")
 elseif(STEP STREQUAL "zip")
   execute_process(

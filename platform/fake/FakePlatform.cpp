@@ -26,8 +26,8 @@ std::string baseNameOf(const std::string& path) {
 }  // namespace
 
 StartResult FakePlatform::startProgram(const std::string& applicationPath, const std::string& arguments,
-                                       ShowState show) {
-    starts.push_back({applicationPath, arguments, show});
+                                       ShowState show, const std::string& workingFolder) {
+    starts.push_back({applicationPath, arguments, show, workingFolder});
     if (refuseStarts) return StartResult::refused(refusal);
     if (startedProgramsOpenWindows) windows.insert(baseNameOf(applicationPath));
     return StartResult::success();

@@ -16,6 +16,7 @@ public:
         std::string applicationPath;
         std::string arguments;
         ShowState show;
+        std::string workingFolder;
     };
 
     // Scripted state --------------------------------------------------------
@@ -43,8 +44,8 @@ public:
     std::vector<std::string> kills;
     int windowQueries = 0;
 
-    StartResult startProgram(const std::string& applicationPath, const std::string& arguments,
-                             ShowState show) override;
+    StartResult startProgram(const std::string& applicationPath, const std::string& arguments, ShowState show,
+                             const std::string& workingFolder) override;
     void killProcessesNamed(const std::string& baseName) override;
     std::vector<ProcessInfo> listProcesses() override { return processes; }
     std::optional<std::uint64_t> workingSetBytes(std::uint32_t pid) override;

@@ -24,7 +24,8 @@ namespace tolvane::platform::linuxbackend {
 // programs (the stand-in) read it to start unmapped or iconic.
 inline constexpr const char* kShowStateVariable = "TOLVANE_SHOW_STATE";
 
-StartResult startProgram(const std::string& applicationPath, const std::string& arguments, ShowState show);
+StartResult startProgram(const std::string& applicationPath, const std::string& arguments, ShowState show,
+                         const std::string& workingFolder);
 void killProcessesNamed(const std::string& imageName);
 std::vector<ProcessInfo> listProcesses();
 std::optional<std::uint64_t> workingSetBytes(std::uint32_t pid);

@@ -51,6 +51,7 @@ const char* showStateText(ShowState show) {
 // intermediate child and the program's child before its exec.
 struct Launch {
     const char* path = nullptr;
+    const char* workingFolder = nullptr;  // nothing: Tolvane's own
     char* const* argv = nullptr;
     char* const* envp = nullptr;
     int highestFd = 1024;
@@ -96,6 +97,9 @@ int programMain(void* arg) {
     };
 
     if (::setsid() < 0) fail(errnoOr(EPERM));
+    // Before anything else the tool could see: a folder that cannot be
+    // entered is a refused start, not a tool running in Tolvane's folder.
+    if (launch.workingFolder && ::chdir(launch.workingFolder) < 0) fail(errnoOr(ENOENT));
 
     // A tool must not inherit Tolvane's handled or ignored signals nor its
     // blocked mask (exec resets handlers, not "ignored" or the mask). The
@@ -255,11 +259,14 @@ int pidfdSendSignal(int pidfd, int sig) {
 
 }  // namespace
 
-StartResult startProgram(const std::string& applicationPath, const std::string& arguments, ShowState show) {
+StartResult startProgram(const std::string& applicationPath, const std::string& arguments, ShowState show,
+                         const std::string& workingFolder) {
     try {
         if (applicationPath.empty()) return StartResult::refused("chemin du programme vide");
         if (applicationPath.find('\0') != std::string::npos)
             return StartResult::refused("caractère nul dans le chemin du programme");
+        if (workingFolder.find('\0') != std::string::npos)
+            return StartResult::refused("caractère nul dans le dossier de travail");
 
         // Everything the children need is built here: they may not allocate.
         std::vector<std::string> args = splitWindowsArguments(arguments);
@@ -287,6 +294,7 @@ StartResult startProgram(const std::string& applicationPath, const std::string& 
 
         Launch launch;
         launch.path = applicationPath.c_str();
+        if (!workingFolder.empty()) launch.workingFolder = workingFolder.c_str();
         launch.argv = argv.data();
         launch.envp = envp.data();
         rlimit limit{};

@@ -43,9 +43,9 @@ namespace {
 
 class LinuxPlatform final : public Platform {
 public:
-    StartResult startProgram(const std::string& applicationPath, const std::string& arguments,
-                             ShowState show) override {
-        return linuxbackend::startProgram(applicationPath, arguments, show);
+    StartResult startProgram(const std::string& applicationPath, const std::string& arguments, ShowState show,
+                             const std::string& workingFolder) override {
+        return linuxbackend::startProgram(applicationPath, arguments, show, workingFolder);
     }
     void killProcessesNamed(const std::string& baseName) override {
         linuxbackend::killProcessesNamed(baseName);
@@ -104,5 +104,10 @@ private:
 }  // namespace
 
 std::unique_ptr<Platform> createSystemPlatform() { return std::make_unique<LinuxPlatform>(); }
+
+std::vector<std::string> commandLineArguments(int argc, char** argv) {
+    // The bytes as given: Linux hands a program its arguments unchanged.
+    return argc > 1 && argv ? std::vector<std::string>(argv + 1, argv + argc) : std::vector<std::string>();
+}
 
 }  // namespace tolvane::platform

@@ -65,9 +65,9 @@ using win32backend::toWide;
 
 class Win32Platform final : public Platform {
 public:
-    StartResult startProgram(const std::string& applicationPath, const std::string& arguments,
-                             ShowState show) override {
-        return win32backend::startProgram(applicationPath, arguments, show);
+    StartResult startProgram(const std::string& applicationPath, const std::string& arguments, ShowState show,
+                             const std::string& workingFolder) override {
+        return win32backend::startProgram(applicationPath, arguments, show, workingFolder);
     }
     void killProcessesNamed(const std::string& baseName) override { win32backend::killProcessesNamed(baseName); }
     std::vector<ProcessInfo> listProcesses() override { return win32backend::listProcesses(); }
@@ -123,5 +123,12 @@ public:
 }  // namespace
 
 std::unique_ptr<Platform> createSystemPlatform() { return std::make_unique<Win32Platform>(); }
+
+std::vector<std::string> commandLineArguments(int argc, char** argv) {
+    if (auto wide = win32backend::ownCommandLineArguments()) return std::move(*wide);
+    // Only when the system could not split its own text: the ANSI bytes
+    // still carry every switch, which matters more than the accents.
+    return argc > 1 && argv ? std::vector<std::string>(argv + 1, argv + argc) : std::vector<std::string>();
+}
 
 }  // namespace tolvane::platform

@@ -57,11 +57,18 @@ std::optional<VersionInfo> readVersionResource(const std::string& path);
 
 // Starts a program as the backend does (explicit application path, show
 // state, both handles closed at once, never waited for); creationFlags go to
-// CreateProcessW. Tells whether it started, and why not.
+// CreateProcessW, workingFolder (the caller's own when empty) becomes the
+// program's current folder. Tells whether it started, and why not.
 StartResult startProcess(const std::string& applicationPath, const std::string& commandLine, ShowState show,
-                         std::uint32_t creationFlags);
+                         std::uint32_t creationFlags, const std::string& workingFolder);
 
-StartResult startProgram(const std::string& applicationPath, const std::string& arguments, ShowState show);
+StartResult startProgram(const std::string& applicationPath, const std::string& arguments, ShowState show,
+                         const std::string& workingFolder);
+
+// The arguments of the running process's command line after the program's
+// own name, from GetCommandLineW and CommandLineToArgvW; nothing when the
+// system could not split it (no memory).
+std::optional<std::vector<std::string>> ownCommandLineArguments();
 void killProcessesNamed(const std::string& baseName);
 std::vector<ProcessInfo> listProcesses();
 std::optional<std::uint64_t> workingSetBytes(std::uint32_t pid);

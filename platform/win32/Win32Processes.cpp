@@ -93,16 +93,18 @@ bool isPlainFileName(const std::string& name) {
 
 void runTaskkill(const std::wstring& taskkill, const std::string& switches) {
     // Hidden and without a console window of its own; not waited for.
-    startProcess(toUtf8(taskkill), "taskkill.exe " + switches, ShowState::Hidden, CREATE_NO_WINDOW);
+    startProcess(toUtf8(taskkill), "taskkill.exe " + switches, ShowState::Hidden, CREATE_NO_WINDOW, {});
 }
 
 }  // namespace
 
 StartResult startProcess(const std::string& applicationPath, const std::string& commandLine, ShowState show,
-                         std::uint32_t creationFlags) {
+                         std::uint32_t creationFlags, const std::string& workingFolder) {
     if (applicationPath.empty()) return StartResult::refused("chemin du programme vide");
     const auto application = toWide(applicationPath);
     if (!application) return StartResult::refused("chemin du programme illisible (caractère nul ou texte non UTF-8)");
+    const auto folder = toWide(workingFolder);
+    if (!folder) return StartResult::refused("dossier de travail illisible (caractère nul ou texte non UTF-8)");
     const auto command = toWide(commandLine);
     if (!command) return StartResult::refused("arguments illisibles (caractère nul ou texte non UTF-8)");
     // Windows refuses a longer one; wine, where the tests run, takes it.
@@ -118,8 +120,10 @@ StartResult startProcess(const std::string& applicationPath, const std::string& 
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = showCommand(show);
     PROCESS_INFORMATION started{};
+    // A folder that does not exist fails the whole start (ERROR_DIRECTORY):
+    // the tool never runs in Tolvane's folder instead.
     if (!::CreateProcessW(application->c_str(), buffer.data(), nullptr, nullptr, FALSE, creationFlags, nullptr,
-                          nullptr, &startup, &started))
+                          folder->empty() ? nullptr : folder->c_str(), &startup, &started))
         return StartResult::refused(systemMessage(::GetLastError()));
     // Tolvane never waits for nor owns what it starts.
     ::CloseHandle(started.hThread);
@@ -127,8 +131,9 @@ StartResult startProcess(const std::string& applicationPath, const std::string& 
     return StartResult::success();
 }
 
-StartResult startProgram(const std::string& applicationPath, const std::string& arguments, ShowState show) {
-    return startProcess(applicationPath, buildCommandLine(applicationPath, arguments), show, 0);
+StartResult startProgram(const std::string& applicationPath, const std::string& arguments, ShowState show,
+                         const std::string& workingFolder) {
+    return startProcess(applicationPath, buildCommandLine(applicationPath, arguments), show, 0, workingFolder);
 }
 
 void killProcessesNamed(const std::string& baseName) {

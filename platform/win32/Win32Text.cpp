@@ -1,5 +1,7 @@
 // UTF-8 <-> UTF-16 at the Win32 boundary, and the command line of a start.
 #include <windows.h>
+// After windows.h:
+#include <shellapi.h>
 
 #include <climits>
 
@@ -86,6 +88,24 @@ std::string ownExecutablePath() {
         if (buffer.size() >= 65536) return {};  // longer than any path the system can hold
         buffer.resize(buffer.size() * 2);
     }
+}
+
+std::optional<std::vector<std::string>> ownCommandLineArguments() {
+    // The system's own splitting, so that the arguments are the ones any
+    // Windows program reading this command line sees; the first is the
+    // program's path, by its own rule.
+    int count = 0;
+    LPWSTR* wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    if (!wide) return std::nullopt;
+    std::optional<std::vector<std::string>> arguments;
+    try {
+        arguments.emplace();
+        for (int i = 1; i < count; ++i) arguments->push_back(toUtf8(wide[i]));
+    } catch (...) {
+        arguments.reset();
+    }
+    ::LocalFree(wide);
+    return arguments;
 }
 
 }  // namespace tolvane::platform::win32backend

@@ -66,6 +66,17 @@ void appendLogLine(const std::wstring& logPath, const std::string& text) {
     ::CloseHandle(file);
 }
 
+// The folder the program was started in ("" when it cannot be read).
+std::string workingFolderAtStart() {
+    const DWORD size = ::GetCurrentDirectoryW(0, nullptr);
+    if (size == 0) return {};
+    std::wstring folder(size, L'\0');
+    const DWORD n = ::GetCurrentDirectoryW(size, folder.data());
+    if (n == 0 || n >= size) return {};
+    folder.resize(n);
+    return toUtf8(folder);
+}
+
 std::string localTimeWithMilliseconds() {
     SYSTEMTIME t{};
     ::GetLocalTime(&t);
@@ -186,6 +197,7 @@ int wmain(int argc, wchar_t** argv) {
     line.executableName = fileName;
     line.showState = showStateAskedFor(startup);
     line.openDescriptors = standardHandlesGiven();
+    line.workingFolder = workingFolderAtStart();
     line.argv0 = argc > 0 ? toUtf8(argv[0]) : "";
     line.arguments = arguments;
 

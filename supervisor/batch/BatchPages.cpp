@@ -164,7 +164,8 @@ BatchPages::TickOutcome BatchPages::Timer30s_Timer() {
         // Ending is only safe once Krandel runs: if it cannot be started,
         // Tolvane keeps supervising and tries again the next day.
         if (beforeRestartHandOver) beforeRestartHandOver();
-        const auto started = m_platform.startProgram(restarter, "", platform::ShowState::Normal);
+        // In its folder, as every program Tolvane starts.
+        const auto started = m_platform.startProgram(restarter, "", platform::ShowState::Normal, m_supervision.BasePath);
         if (started) {
             m_journal->record({JournalEvent::EndedForDailyRestart, {}, {}});
             return TickOutcome::EndForRestart;

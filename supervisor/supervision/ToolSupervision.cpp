@@ -34,8 +34,11 @@ bool ToolSupervision::LaunchProcess(int index, bool standby, const std::string& 
     if (!path) return false;
     const std::string commandArguments = toolArguments(standby, arguments);
     // Every start is minimised whatever standby says: standby only asks the
-    // tool, through its own switch, to keep out of sight.
-    const auto result = m_platform.startProgram(*path, commandArguments, platform::ShowState::Minimised);
+    // tool, through its own switch, to keep out of sight. A tool runs in its
+    // own folder, whichever folder Tolvane was started from (the system
+    // folder, from the logon's Run entry): a tool that opens a file by a
+    // relative name finds it after a logon as it does when started by hand.
+    const auto result = m_platform.startProgram(*path, commandArguments, platform::ShowState::Minimised, BasePath);
     JournalEntry entry{result.started ? cause.event : JournalEvent::ToolStartRefused, index, {}};
     if (!result.started) {
         entry.details.push_back({"demande", std::string(startRequestText(cause.event))});

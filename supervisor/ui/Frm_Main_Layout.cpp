@@ -2,6 +2,7 @@
 // twips, with its caption and default value. Behaviour is wired elsewhere.
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFontDatabase>
 #include <QFontMetrics>
 #include <QFrame>
 #include <QGroupBox>
@@ -20,6 +21,7 @@
 #include "supervisor/ui/Frm_Main.h"
 #include "supervisor/ui/ToolCheckBox.h"
 #include "supervisor/ui/TwipsPage.h"
+#include "supervisor/ui/WindowFace.h"
 
 namespace tolvane {
 
@@ -127,8 +129,12 @@ void Frm_Main::buildWindow() {
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(ClientWidth / 15, ClientHeight / 15);
-    QFont font(QStringLiteral("Liberation Sans"));
-    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"), QStringLiteral("Arial")});
+    QFont font;
+    const QString face = QString::fromStdString(windowFaceFamily([](std::string_view family) {
+        const QString name = QString::fromUtf8(family.data(), static_cast<qsizetype>(family.size()));
+        return FaceFacts{QFontDatabase::hasFamily(name), QFontDatabase::isSmoothlyScalable(name)};
+    }));
+    if (!face.isEmpty()) font.setFamilies({face});
     font.setPointSizeF(8.0);
     setFont(font);
 

@@ -191,6 +191,7 @@ TEST(Krandel, TestSwitchShowsTheCommandFirstAndStartsTolvaneOnlyOnceItIsClosed) 
     const auto line = s.startsOf("Tolvane").at(0);
     EXPECT_EQ(line.arguments, std::vector<std::string>{"/Base=Current"});
     EXPECT_EQ(line.argv0, s.folder() + "/Tolvane");
+    EXPECT_EQ(line.workingFolder, s.folder()) << "Tolvane was not started in its own folder";
     EXPECT_EQ(line.showState, "normal");
     const auto ended = waitForExit(krandel, 5s);
     ASSERT_TRUE(ended) << "Krandel did not end after starting Tolvane";

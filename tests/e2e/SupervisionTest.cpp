@@ -3,6 +3,7 @@
 // Tolvane whichever way it ends.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <regex>
 
 #include <signal.h>
@@ -46,7 +47,9 @@ TEST(Supervision, LaunchSequenceStartsInDelayOrderWithTheRowsArguments) {
     // Trimmed, split by the Windows rules, never seen by a shell.
     s.setTool(7, "Arguments", R"(  -x "a b" <in >out & ; $(id) %PATH%  )");
     s.setTool(3, "Tempo", "0");  // not "Lancer": never started
-    s.startTolvane();
+    const pid_t tolvane = s.startTolvane();
+    // Tolvane runs in the test's folder, not the tools'.
+    ASSERT_NE(std::filesystem::read_symlink("/proc/" + std::to_string(tolvane) + "/cwd"), s.folder());
 
     ASSERT_TRUE(s.waitForStarts("VX8_Tools_Live", 1, 15s));
     const auto lines = s.log();
@@ -59,6 +62,7 @@ TEST(Supervision, LaunchSequenceStartsInDelayOrderWithTheRowsArguments) {
     EXPECT_EQ(live.argv0, s.folder() + "/VX8_Tools_Live");
     EXPECT_EQ(s.startsOf("VX8_Library").at(0).arguments, std::vector<std::string>{"/NoBase=0"});
     EXPECT_EQ(live.openDescriptors, "0,1,2");
+    for (const auto& line : lines) EXPECT_EQ(line.workingFolder, s.folder()) << line.executableName;
 }
 
 TEST(Supervision, VanishedToolIsStartedAgainAtItsVerificationWithoutStandby) {

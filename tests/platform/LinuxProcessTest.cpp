@@ -14,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <sstream>
 
 #include "platform/WindowsCommandLine.h"
@@ -171,6 +172,25 @@ TEST_F(LinuxProcesses, ProgramInAFolderWithBlanksAndAccentsGetsItsPathAsArgv0) {
     EXPECT_EQ(line->argv0, path);
     EXPECT_EQ(line->executableName, "ProcTest_Library");
     EXPECT_TRUE(line->arguments.empty());
+}
+
+TEST_F(LinuxProcesses, ProgramRunsInTheWorkingFolderItIsGivenOrElseInOurs) {
+    // Started from elsewhere, as Tolvane is from a session's autostart.
+    const WorkingFolder elsewhere("/");
+    const std::string path = tool("ProcTest_Tools_Pool");
+    const auto given = m_platform->startProgram(path, "", ShowState::Minimised, m_folder.path() + "/");
+    ASSERT_TRUE(given) << given.failure;
+    const auto inherited = m_platform->startProgram(path, "", ShowState::Minimised);
+    ASSERT_TRUE(inherited) << inherited.failure;
+    const auto lines = waitForLog(2);
+    ASSERT_EQ(lines.size(), 2u);
+    const std::set<std::string> folders{lines[0].workingFolder, lines[1].workingFolder};
+    EXPECT_EQ(folders, (std::set<std::string>{m_folder.path(), "/"}));
+
+    // A folder that cannot be entered is a refusal, not a start in ours.
+    const auto missing = m_platform->startProgram(path, "", ShowState::Minimised, m_folder.file("Absent") + "/");
+    EXPECT_FALSE(missing);
+    EXPECT_EQ(missing.failure, std::strerror(ENOENT));
 }
 
 TEST_F(LinuxProcesses, ProgramGetsDevNullStreamsAndNoOtherDescriptor) {

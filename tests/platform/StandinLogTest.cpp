@@ -66,6 +66,7 @@ StandinLogLine sample(std::vector<std::string> arguments) {
     line.executableName = "VX8_Player_A";
     line.showState = "minimised";
     line.openDescriptors = "0,1,2";
+    line.workingFolder = "/opt/Vantorix Été";
     line.argv0 = "/opt/Vantorix Été/VX8_Player_A";
     line.arguments = std::move(arguments);
     return line;
@@ -86,10 +87,10 @@ TEST(StandinLogLine, RoundTripsArgumentsIncludingEmptyOnes) {
 
 TEST(StandinLogLine, RejectsLinesThatAreNotLogLines) {
     EXPECT_EQ(parseLogLine(""), std::nullopt);
-    EXPECT_EQ(parseLogLine("time\t12\tname\tshow\t0,1,2"), std::nullopt);  // argv[0] missing
-    EXPECT_EQ(parseLogLine("time\tpid?\tname\tshow\t0,1,2\targv0"), std::nullopt);
-    EXPECT_EQ(parseLogLine("time\t12\tname\tshow\t0,1,2\targv0\tbad\\escape"), std::nullopt);
-    ASSERT_TRUE(parseLogLine("time\t12\tname\t\t0,1,2\targv0").has_value());
+    EXPECT_EQ(parseLogLine("time\t12\tname\tshow\t0,1,2\t/cwd"), std::nullopt);  // argv[0] missing
+    EXPECT_EQ(parseLogLine("time\tpid?\tname\tshow\t0,1,2\t/cwd\targv0"), std::nullopt);
+    EXPECT_EQ(parseLogLine("time\t12\tname\tshow\t0,1,2\t/cwd\targv0\tbad\\escape"), std::nullopt);
+    ASSERT_TRUE(parseLogLine("time\t12\tname\t\t0,1,2\t/cwd\targv0").has_value());
 }
 
 TEST(StandinLog, ReadsCompleteLinesOnlyAndSkipsGarbage) {

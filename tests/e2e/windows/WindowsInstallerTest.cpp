@@ -252,6 +252,26 @@ TEST_F(WindowsInstaller, TablesDeclareAPerMachineX64PackageWithAnOptInLogonStart
                               std::stoi(row[3]) > installLevel;
     }
     EXPECT_TRUE(raisedForAutostart) << "nothing raises INSTALLLEVEL for AUTOSTART=1 in the execute sequence";
+
+    // The programs' rows name the version their own resource carries (so an
+    // upgrade replaces an older copy, one from the zip included), and have
+    // no hash, which is for unversioned files only; the notice keeps its.
+    const Column versions = msiColumn(msi, "File", 4);
+    const Column hashes = msiColumn(msi, "MsiFileHash", 1);
+    for (const auto& [id, file] : {std::pair{"TolvaneExe", "Tolvane.exe"}, std::pair{"KrandelExe", "Krandel.exe"}}) {
+        const auto resource = runOnHost({"x86_64-w64-mingw32-windres", "-J", "coff", "-O", "rc", "-i",
+                                         WineStation::windowsBuild() + "/deploy/" + file});
+        std::smatch m;
+        ASSERT_TRUE(std::regex_search(resource.output, m, std::regex(R"(FILEVERSION (\d+), ?(\d+), ?(\d+), ?(\d+))")))
+            << file << ": no version resource\n" << resource.output.substr(0, 2000);
+        EXPECT_EQ(valueIn(versions, id), m[1].str() + "." + m[2].str() + "." + m[3].str() + "." + m[4].str()) << id;
+        EXPECT_EQ(valueIn(versions, id), std::to_string(stamp.year) + "." + std::to_string(stamp.month * 100 + stamp.day) +
+                                             "." + std::to_string(stamp.hour * 100 + stamp.minute) + ".0")
+            << id << ": for stamp " << stamp.text;
+        EXPECT_EQ(hashes.count(id), 0u) << id;
+    }
+    EXPECT_EQ(valueIn(versions, "Notice"), "");
+    EXPECT_EQ(hashes.count("Notice"), 1u);
 }
 
 // The whole life of an installation under wine's msiexec.

@@ -78,6 +78,14 @@ constexpr Page GeneralPage{{36, 10}, killCaption(0), killCaption(4)};
 constexpr Page PlayerPage{{91, 10}, killCaption(4), killCaption(9)};
 constexpr Page BatchPage{{193, 10}, {TesterMaintenant.x - 45, TesterMaintenant.y - 6, 90, 12}, killCaption(4)};
 
+// "Été€" are in the French ANSI code page (1252), "Ł" is not: main's
+// argv would carry the first as bytes that are not UTF-8 and the last as "L".
+const std::string AccentedNote = "/Note=\xC3\x89t\xC3\xA9\xE2\x82\xAC\xC5\x81";
+
+std::ptrdiff_t countContaining(const Strings& lines, const std::string& what) {
+    return std::count_if(lines.begin(), lines.end(), [&](const std::string& l) { return l.find(what) != std::string::npos; });
+}
+
 std::string caption() {
     const std::regex special(R"([.^$|()\[\]{}*+?\\])");
     return "^Vantorix: Tools Launcher - " + std::regex_replace(WineStation::versionStamp(), special, R"(\$&)") + "$";
@@ -265,8 +273,10 @@ protected:
 }  // namespace
 
 TEST_F(WindowsProgram, CaptionMinimisedStartStandbyBehindTheIconAndTheFrenchQuitQuestion) {
-    // Without a switch: the caption with the build's stamp, minimised.
-    const pid_t first = start("Tolvane.exe");
+    // Without a switch: the caption with the build's stamp, minimised. A
+    // note with characters of the ANSI code page and beyond it reaches the
+    // run's start line as typed.
+    const pid_t first = start("Tolvane.exe", {AccentedNote});
     auto window = m_desk.waitForWindow(caption(), 30s);
     ASSERT_TRUE(window) << "no window captioned " << caption();
     EXPECT_TRUE(waitUntil([&] { return wmState(*window) == IconicState && !m_desk.viewable(*window); }, 10s))
@@ -294,6 +304,7 @@ TEST_F(WindowsProgram, CaptionMinimisedStartStandbyBehindTheIconAndTheFrenchQuit
     const auto ended = waitForExit(first, 10s);
     ASSERT_TRUE(ended) << "\"o\" (Oui) did not end Tolvane";
     EXPECT_EQ(ended->status.value_or(-1), 0);
+    EXPECT_EQ(countContaining(s_wine->journalLines("Tolvane"), "ligne de commande : " + AccentedNote + " |"), 1);
 
     // "/Veille=True", any case, no X tray: hidden (not minimised) behind
     // the icon in wine's own notification area.
@@ -451,7 +462,8 @@ TEST_F(WindowsProgram, LaunchSequenceVerificationKillButtonAndMemoryBoxes) {
 
     // The launch sequence: in order of the delays, the arguments trimmed and
     // split by the Windows rules, "/Veille=True" for "Minimiser", the path
-    // of the folder with its blank and accents.
+    // of the folder with its blank and accents, which is also every tool's
+    // working folder (Tolvane's own is the test's, on the Z: drive).
     ASSERT_TRUE(waitForStarts("VX8_Tools_Live", 1, 40s));
     const Strings delayed{"VX8_Library.exe", "VX8_Broadcaster_Backup.exe", "VX8_Tools_Live.exe"};
     Strings order;
@@ -463,6 +475,7 @@ TEST_F(WindowsProgram, LaunchSequenceVerificationKillButtonAndMemoryBoxes) {
     EXPECT_EQ(live.showState, "minimised");
     EXPECT_EQ(live.argv0, Folder + "\\VX8_Tools_Live.exe");
     EXPECT_EQ(startsOf("VX8_Library").at(0).arguments, Strings{"/NoBase=0"});
+    for (const auto& line : log()) EXPECT_EQ(line.workingFolder, Folder) << line.executableName;
     EXPECT_TRUE(startsOf("VX8_Tools_Planner").empty());
     ASSERT_EQ(startsOf("VX8_Tools_Data").size(), 1u);
 
@@ -535,7 +548,7 @@ TEST_F(WindowsProgram, TesterMaintenantTheNightlyRestartAndKrandelByHand) {
     const auto library = running("VX8_Library.exe");
     ASSERT_EQ(library.size(), 1u);
     const auto byHand = Clock::now();
-    const pid_t krandel = start("Krandel.exe");
+    const pid_t krandel = start("Krandel.exe", {AccentedNote});
     ASSERT_TRUE(waitUntil([&] { return !(fresh = running("Tolvane.exe")).empty(); }, 25s));
     EXPECT_GE(Clock::now() - byHand, 9s);
     EXPECT_LE(Clock::now() - byHand, 20s);
@@ -550,11 +563,42 @@ TEST_F(WindowsProgram, TesterMaintenantTheNightlyRestartAndKrandelByHand) {
     EXPECT_EQ(running("VX8_Tools_Scheduler.exe").size(), 1u);
 
     // Both restarts in Krandel's own journal, the nightly one in Tolvane's.
-    const auto count = [](const Strings& lines, const std::string& what) {
-        return std::count_if(lines.begin(), lines.end(), [&](const std::string& l) { return l.find(what) != std::string::npos; });
-    };
     const auto krandelLines = s_wine->journalLines("Krandel");
-    EXPECT_EQ(count(krandelLines, " 3100 [-] "), 2) << krandelLines.size() << " lines";
-    EXPECT_EQ(count(krandelLines, " 3101 [-] Krandel a d\xC3\xA9marr\xC3\xA9 Tolvane | programme : C:\\\\Program Files"), 2);
-    EXPECT_EQ(count(s_wine->journalLines("Tolvane"), " 1002 [-] "), 1);
+    EXPECT_EQ(countContaining(krandelLines, " 3100 [-] "), 2) << krandelLines.size() << " lines";
+    EXPECT_EQ(countContaining(krandelLines, "ligne de commande : " + AccentedNote + " |"), 1);
+    EXPECT_EQ(countContaining(krandelLines, " 3101 [-] Krandel a d\xC3\xA9marr\xC3\xA9 Tolvane | programme : C:\\\\Program Files"), 2);
+    EXPECT_EQ(countContaining(s_wine->journalLines("Tolvane"), " 1002 [-] "), 1);
+}
+
+// Both programs carry their application manifest, as windres reads it back
+// from the built files: the invoker's rights, Windows 10 and 11, long paths,
+// and the DPI awareness Qt sets at run time (per-monitor v2).
+TEST(WindowsPrograms, BothCarryTheirApplicationManifest) {
+    for (const std::string program : {"Tolvane.exe", "Krandel.exe"}) {
+        SCOPED_TRACE(program);
+        const auto read = runOnHost({"x86_64-w64-mingw32-windres", "-J", "coff", "-O", "rc", "-i",
+                                     WineStation::windowsBuild() + "/deploy/" + program});
+        ASSERT_EQ(read.status, 0) << read.output;
+        // The resource "1 24" (RT_MANIFEST) is printed as quoted lines, with
+        // quotes doubled and line ends as \n.
+        const auto begin = read.output.find("1 24 /* RT_MANIFEST */");
+        ASSERT_NE(begin, std::string::npos) << "no manifest resource";
+        const auto end = read.output.find("\nEND", begin);
+        std::string manifest;
+        const std::regex quoted(R"re(^\s*"(.*)"\s*$)re");
+        std::istringstream lines(read.output.substr(begin, end - begin));
+        for (std::string line; std::getline(lines, line);) {
+            std::smatch m;
+            if (std::regex_match(line, m, quoted))
+                manifest += std::regex_replace(std::regex_replace(m[1].str(), std::regex(R"("")"), "\""),
+                                               std::regex(R"(\\n$)"), "\n");
+        }
+        for (const char* declared : {R"(<requestedExecutionLevel level="asInvoker" uiAccess="false"/>)",
+                                     R"(<supportedOS Id="{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"/>)",
+                                     R"(>true</longPathAware>)", R"(>true/pm</dpiAware>)",
+                                     R"(>PerMonitorV2, PerMonitor</dpiAwareness>)"})
+            EXPECT_NE(manifest.find(declared), std::string::npos) << declared << " not in:\n" << manifest;
+        EXPECT_NE(manifest.find(std::string("name=\"Vantorix.") + program.substr(0, program.size() - 4) + "\""),
+                  std::string::npos);
+    }
 }

@@ -228,6 +228,8 @@ TEST_F(Win32Start, StartsThatCannotHappenAreRefused) {
     // Arguments that cannot reach the program exactly are not cut or guessed.
     EXPECT_FALSE(m_platform->startProgram(tool, std::string("a\0b", 3), ShowState::Normal));
     EXPECT_FALSE(m_platform->startProgram(tool, "caf\xC3", ShowState::Normal));
+    // Nor is a tool started anywhere but in the folder asked for.
+    EXPECT_FALSE(m_platform->startProgram(tool, "", ShowState::Normal, m_folder.file("Absent") + "\\"));
     waitForTaskkillToFinish();
     EXPECT_THAT(m_folder.log(), IsEmpty());
     EXPECT_THAT(processesNamed("VX8_Tools_Refused.exe"), IsEmpty());
@@ -250,6 +252,13 @@ TEST_F(Win32Start, TheCommandLineLimitIsCountedInUtf16Units) {
     EXPECT_FALSE(m_platform->startProgram(tool, longest + "é", ShowState::Normal));
     EXPECT_FALSE(m_platform->startProgram(tool, std::string(1 << 20, 'x'), ShowState::Normal));
     EXPECT_EQ(m_folder.log().size(), 1u);
+}
+
+TEST_F(Win32Start, TheProgramRunsInTheFolderItIsGiven) {
+    const std::string tool = m_folder.addStandin("VX8_Tools_Folder");
+    ASSERT_TRUE(m_platform->startProgram(tool, "", ShowState::Hidden, m_folder.path() + "\\"));
+    ASSERT_TRUE(waitForLogLines(m_folder.path(), 1, 20s));
+    EXPECT_EQ(m_folder.log().front().workingFolder, m_folder.path());
 }
 
 TEST_F(Win32Start, StartingNeverWaitsForTheProgram) {

@@ -374,6 +374,7 @@ TEST_F(BatchPagesTest, KrandelPresentIsStartedAndTheTickEndsTolvane) {
     EXPECT_EQ(platform.starts[0].applicationPath, exe("Krandel"));
     EXPECT_EQ(platform.starts[0].arguments, "");
     EXPECT_EQ(platform.starts[0].show, ShowState::Normal);
+    EXPECT_EQ(platform.starts[0].workingFolder, kBasePath);
     EXPECT_FALSE(pages.Scheduler.started);
 }
 

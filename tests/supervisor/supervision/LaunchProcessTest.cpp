@@ -54,13 +54,14 @@ TEST_F(LaunchProcessTest, EveryStartIsMinimisedWhateverStandbySays) {
     EXPECT_EQ(platform.starts[0].applicationPath, exePath(12));
 }
 
-TEST_F(LaunchProcessTest, AFolderWithBlanksIsPassedAsThePathNotSplit) {
+TEST_F(LaunchProcessTest, AFolderWithBlanksIsPassedAsThePathNotSplitAndIsTheToolsWorkingFolder) {
     supervision.BasePath = "/srv/radio station/";
     supervision.LaunchProcess(0, false, "/NoBase=0");
     ASSERT_EQ(platform.starts.size(), 1u);
     EXPECT_EQ(platform.starts[0].applicationPath,
               std::string("/srv/radio station/VX8_Library") + platform::executableSuffix());
     EXPECT_EQ(platform.starts[0].arguments, "/NoBase=0");
+    EXPECT_EQ(platform.starts[0].workingFolder, "/srv/radio station/");
 }
 
 TEST_F(LaunchProcessTest, IndexesOutsideTheTableStartNothing) {

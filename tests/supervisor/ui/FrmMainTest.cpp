@@ -16,12 +16,14 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <map>
 #include <memory>
 #include <set>
 
 #include "platform/fake/FakePlatform.h"
 #include "supervisor/core/SettingsStore.h"
 #include "supervisor/ui/Frm_Main.h"
+#include "supervisor/ui/WindowFace.h"
 
 using namespace tolvane;
 using namespace std::chrono;
@@ -524,6 +526,29 @@ private slots:
         QCOMPARE(w.TimerMemoire->interval(), 15000);
         QCOMPARE(w.Timer30s->interval(), 30000);
         QCOMPARE(w.size(), QSize(734, 414));
+    }
+
+    // A bitmap face (Windows' own "MS Sans Serif") only comes in a few sizes
+    // and cuts the captions at 125-175 %: its outline twin is taken instead.
+    void windowFaceIsAnInstalledScalableOne() {
+        const FaceFacts bitmap{true, false}, outline{true, true};
+        const struct {
+            std::map<std::string, FaceFacts> machine;
+            std::string face;
+        } cases[] = {
+            {{{"MS Sans Serif", bitmap}, {"Microsoft Sans Serif", outline}, {"Arial", outline}}, "Microsoft Sans Serif"},
+            {{{"MS Sans Serif", outline}, {"Microsoft Sans Serif", outline}}, "MS Sans Serif"},
+            {{{"MS Sans Serif", bitmap}, {"Liberation Sans", outline}, {"Arial", outline}}, "Liberation Sans"},
+            {{{"Microsoft Sans Serif", {false, true}}, {"Arial", outline}}, "Arial"},
+            {{{"MS Sans Serif", bitmap}}, ""},
+        };
+        for (const auto& c : cases) {
+            const auto face = windowFaceFamily([&](std::string_view family) {
+                const auto it = c.machine.find(std::string(family));
+                return it == c.machine.end() ? FaceFacts{} : it->second;
+            });
+            QCOMPARE(face, c.face);
+        }
     }
 
     // Two headings drawn a word space apart read as one line ("vérification
