@@ -21,6 +21,7 @@ JournalSeverity journalSeverity(JournalEvent event) {
         case JournalEvent::DisplayNotAnswering:
         case JournalEvent::DayFileFull:
         case JournalEvent::SecondTolvaneTurnedAway:
+        case JournalEvent::SupervisingWithoutLock:
             return JournalSeverity::Warning;
         case JournalEvent::ToolStartRefused:
         case JournalEvent::RestarterStartRefused:
@@ -42,6 +43,8 @@ std::string_view journalText(JournalEvent event) {
         case JournalEvent::LastRunEndedUnexpectedly: return "La précédente exécution de Tolvane s'est terminée de façon inattendue";
         case JournalEvent::LastRunEndingUnknown: return "La fin de la précédente exécution de Tolvane n'est pas connue";
         case JournalEvent::SecondTolvaneTurnedAway: return "Un second Tolvane a été refusé : un Tolvane tourne déjà";
+        case JournalEvent::SupervisingWithoutLock: return "Aucun verrou n'a pu être pris : Tolvane surveille quand même, un second Tolvane surveillerait aussi";
+        case JournalEvent::TolvaneInOtherSession: return "Un Tolvane de ce programme surveille déjà dans une autre session Windows : celui-ci s'arrête";
         case JournalEvent::ToolStartedByLaunchSequence: return "Démarré par la séquence de lancement";
         case JournalEvent::ToolStartedByCheckButton: return "Démarré par le bouton « Vérifier »";
         case JournalEvent::ToolStartedByBatch: return "Démarré en batch";
@@ -76,7 +79,8 @@ const std::vector<JournalEvent>& allJournalEvents() {
     using E = JournalEvent;
     static const std::vector<JournalEvent> events{
         E::TolvaneStarted, E::EndedByOperator, E::EndedForDailyRestart, E::EndedBySignal, E::EndedWithSession,
-        E::LastRunEndedUnexpectedly, E::LastRunEndingUnknown, E::SecondTolvaneTurnedAway,
+        E::LastRunEndedUnexpectedly, E::LastRunEndingUnknown, E::SecondTolvaneTurnedAway, E::SupervisingWithoutLock,
+        E::TolvaneInOtherSession,
         E::ToolStartedByLaunchSequence, E::ToolStartedByCheckButton, E::ToolStartedByBatch,
         E::ToolRestartedByVerification, E::ToolStartRefused, E::ToolKilled, E::RestarterStartRefused,
         E::RestarterWaiting, E::RestarterStartedTolvane, E::RestarterTolvaneRefused, E::DisplayNotAnswering,
