@@ -326,6 +326,9 @@ LastRunEnding lastRunEnding(std::string_view lastLine) {
         return LastRunEnding::Unknown;
     const auto event = static_cast<JournalEvent>(number);
     if (event == JournalEvent::DayFileFull) return LastRunEnding::Unknown;
+    // A start that found the station supervised from another session ended
+    // on purpose, and is the last line of this user's journal until the next.
+    if (event == JournalEvent::TolvaneInOtherSession) return LastRunEnding::Closed;
     return isClosingEvent(event) ? LastRunEnding::Closed : LastRunEnding::Unexpected;
 }
 
