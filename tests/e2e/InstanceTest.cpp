@@ -49,23 +49,20 @@ std::optional<std::uint32_t> mainWindowState(Station& s, pid_t tolvane) {
     return ::testing::AssertionFailure() << "wait status " << *exit->status;
 }
 
-// The abstract socket a process listens on whose name starts with prefix,
-// from the kernel's table of sockets and the process's descriptors.
+// The abstract socket of a process whose name starts with prefix: its
+// descriptors' inodes looked up in the kernel's table of sockets.
 std::optional<std::string> abstractSocketName(pid_t pid, const std::string& prefix) {
     std::set<std::string> inodes;
     std::error_code error;
-    for (const auto& fd : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
-        const std::string target = std::filesystem::read_symlink(fd.path(), error).string();
-        if (target.rfind("socket:[", 0) == 0) inodes.insert(target.substr(8, target.size() - 9));
-    }
+    for (const auto& fd : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error))
+        inodes.insert(std::filesystem::read_symlink(fd.path(), error).string());
     std::ifstream table("/proc/net/unix");
-    std::string line;
-    std::getline(table, line);  // the heading
+    std::string line, field, inode, path;
     while (std::getline(table, line)) {
         std::istringstream fields(line);
-        std::string num, refs, protocol, flags, type, state, inode, path;
-        fields >> num >> refs >> protocol >> flags >> type >> state >> inode >> path;
-        if (inodes.count(inode) && path.rfind("@" + prefix, 0) == 0) return path.substr(1);
+        for (int i = 0; i < 6; ++i) fields >> field;
+        fields >> inode >> path;
+        if (inodes.count("socket:[" + inode + "]") && path.rfind("@" + prefix, 0) == 0) return path.substr(1);
     }
     return std::nullopt;
 }
