@@ -201,12 +201,69 @@ std::unique_ptr<NotificationAreaWatch> watchNotificationArea();
 // read. Names of things only this user may reach carry it.
 std::string userIdentity();
 
-// A folder only the current user can write and list, for the lock that keeps
-// one Tolvane per user and its local socket: $XDG_RUNTIME_DIR, or a folder
-// of the user's own under /tmp (made 0700 and checked to be theirs, not a
-// link) on Linux; the user's temporary folder on Windows. "" when there is
-// none to be had.
-std::string privateRuntimeFolder();
+// The lock that keeps one Tolvane: something the system itself keeps, so no
+// folder has to be usable for it and nothing of it outlives its holder.
+// Windows: a named kernel mutex in the machine-wide namespace, which any
+// signed-in user may wait on; a wait that answers "abandoned" (a holder that
+// ended without letting go) is ours as much as a plain one. Linux: a listening
+// socket in the abstract namespace, freed by the kernel with its process.
+enum class InstanceLockAttempt {
+    Taken,    // ours now
+    Held,     // held by another process that may be a Tolvane of ours: on
+              // Linux one of this user's (its peer credentials say so), on
+              // Windows any holder
+    Foreign,  // the system keeps it for someone else: on Windows another user
+              // made it and the system refuses it to us; on Linux another
+              // user holds the name
+    Failed    // no lock: the system gave none, or (Linux) a holder that could
+              // not be asked who it is
+};
+class InstanceLock {
+public:
+    virtual ~InstanceLock() = default;
+    // Takes it without waiting, or finds who has it. Taking it again while it
+    // is held answers Taken.
+    virtual InstanceLockAttempt tryTake() = 0;
+    // Lets go (the daily restart hands over); tryTake() may take it back.
+    virtual void letGo() = 0;
+    // The system's words for the last Foreign or Failed answer.
+    virtual std::string failure() const = 0;
+    // Whether the lock is also the socket a second start talks to (Linux).
+    // Where it is not (Windows), the running Tolvane answers on a named pipe
+    // of its own.
+    virtual bool isSocket() const = 0;
+    // Where the lock is the socket: a new descriptor of the listening socket
+    // for the caller (who closes it) while the lock is held; and, after
+    // tryTake() answered Held, the connection it made to the holder to ask
+    // who it is, handed over once. -1 otherwise.
+    virtual std::intptr_t listeningDescriptor() = 0;
+    virtual std::intptr_t holderConnection() = 0;
+};
+// `name` is the lock's own part; the backend adds what the system needs
+// ("Global\" on Windows). Nothing when the system has no such lock at all.
+std::unique_ptr<InstanceLock> createInstanceLock(const std::string& name);
+// Whether the lock is one per machine (Windows: one Tolvane supervises the
+// station whoever else logs on) rather than one per user (Linux).
+bool instanceLockIsMachineWide();
+
+// A file name folded as the system compares file names: upper case by the
+// system's own table on Windows ("Tolvane.exe" and "tolvane.exe" are one
+// program), unchanged on Linux.
+std::string foldedFileName(const std::string& name);
+
+// A process of the machine with its terminal services session and that
+// session's user ("DOMAIN\user"; "" when the system did not say).
+struct SessionProcess {
+    std::uint32_t pid = 0;
+    std::uint32_t session = 0;
+    std::string user;
+};
+// The processes other than this one whose executable file name equals
+// `imageName` as the system compares file names, with their sessions; and
+// this process's own session. Nothing when the system could not list them
+// (and always on Linux, where the lock is one per user).
+std::optional<std::vector<SessionProcess>> processesInSessions(const std::string& imageName);
+std::optional<std::uint32_t> ownSession();
 
 // Hands one line to the system's log under `identifier` (the program's
 // name), never waiting: a line the log does not take at once is dropped.

@@ -3,6 +3,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -66,11 +67,25 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    // One Tolvane per user and settings store: a second start shows the
-    // running one (when an operator asked for it) and ends.
+    // One Tolvane: a second start shows the running one (when an operator
+    // asked for it) and ends; so does a start in another Windows session
+    // than the one that supervises.
     tolvane::SingleInstance instance(*platform, application, settings.location());
     const bool askToShow = tolvane::secondStartAsksToShow(commandLine);
-    if (instance.claim(askToShow) == tolvane::SingleInstance::Claim::AnotherRuns) {
+    const auto claim = instance.claim(askToShow);
+    if (claim == tolvane::SingleInstance::Claim::AnotherSession) {
+        const auto& other = instance.otherSession();
+        journal.record({tolvane::JournalEvent::TolvaneInOtherSession,
+                        {},
+                        {{"session", std::to_string(other.session)},
+                         {"utilisateur", other.user.empty() ? "inconnu" : other.user},
+                         {"ligne de commande", commandLine}}});
+        std::fprintf(stderr, "%s: a Tolvane already supervises from session %u (%s); this one ends.\n",
+                     application.c_str(), static_cast<unsigned>(other.session), other.user.c_str());
+        tolvane::platform::flushSystemLog(std::chrono::seconds{1});
+        return 0;
+    }
+    if (claim == tolvane::SingleInstance::Claim::AnotherRuns) {
         journal.record({tolvane::JournalEvent::SecondTolvaneTurnedAway, {}, {{"ligne de commande", commandLine}}});
         std::fprintf(stderr, "%s\n",
                      tolvane::secondStartMessage(application, askToShow).c_str());
@@ -83,6 +98,18 @@ int main(int argc, char** argv) {
     journal.beginRun({{"version", tolvane::VersionText(platform->ownVersion())},
                       {"ligne de commande", commandLine},
                       {"veille", tolvane::hasStandbySwitch(commandLine) ? "oui" : "non"}});
+    // After the run's start line, which must follow the last run's end: a
+    // Tolvane without a lock, or that a second start cannot reach, is news
+    // for IT, in the journal and the system's log, once.
+    instance.reportTo(
+        [&journal](const std::string& why) {
+            journal.record({tolvane::JournalEvent::SupervisingWithoutLock, {}, {{"raison", why}}});
+        },
+        [&application](const std::string& why) {
+            tolvane::platform::sendToSystemLog(
+                application, tolvane::platform::LogSeverity::Warning,
+                "Un second Tolvane ne peut pas joindre celui-ci pour montrer sa fenêtre : " + why);
+        });
 
     // The operator's choices are journaled as they are saved; a text once
     // it has stood still for five seconds, or as Tolvane ends.

@@ -23,20 +23,6 @@ bool settingsInSystemStore() { return false; }
 
 std::string userIdentity() { return std::to_string(::getuid()); }
 
-std::string privateRuntimeFolder() {
-    // Ours, a real folder, and closed to everyone else: another user must not
-    // be able to plant a lock or a socket in it.
-    const auto privateFolder = [](const std::string& path) {
-        struct stat st {};
-        return !path.empty() && ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
-               st.st_uid == ::getuid() && (st.st_mode & 077) == 0;
-    };
-    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && privateFolder(runtime)) return runtime;
-    const std::string own = "/tmp/tolvane-" + std::to_string(::getuid());
-    ::mkdir(own.c_str(), 0700);
-    return privateFolder(own) ? own : std::string();
-}
-
 void allowForegroundFor(std::uint32_t) {}
 
 namespace {

@@ -37,17 +37,6 @@ std::string userIdentity() {
     return identity;
 }
 
-std::string privateRuntimeFolder() {
-    // %TEMP% is the user's own (under their profile) on every Windows the
-    // station runs.
-    wchar_t path[MAX_PATH + 2];
-    const DWORD n = ::GetTempPathW(MAX_PATH + 1, path);
-    if (n == 0 || n > MAX_PATH + 1) return {};
-    std::string folder = win32backend::toUtf8(std::wstring(path, n));
-    while (!folder.empty() && (folder.back() == '\\' || folder.back() == '/')) folder.pop_back();
-    return folder;
-}
-
 void allowForegroundFor(std::uint32_t pid) { ::AllowSetForegroundWindow(pid); }
 
 std::unique_ptr<NotificationAreaWatch> watchNotificationArea() {

@@ -73,4 +73,7 @@ void killProcessesNamed(const std::string& baseName);
 std::vector<ProcessInfo> listProcesses();
 std::optional<std::uint64_t> workingSetBytes(std::uint32_t pid);
 
+// The system's own words for an error code, in the user's language.
+std::string systemMessage(std::uint32_t error);
+
 }  // namespace tolvane::platform::win32backend

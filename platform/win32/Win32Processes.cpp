@@ -45,20 +45,6 @@ private:
     HANDLE m_h;
 };
 
-// The system's own words for an error code, in the user's language, without
-// the line end FormatMessage puts after them.
-std::string systemMessage(DWORD error) {
-    wchar_t* text = nullptr;
-    const DWORD length = ::FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
-        reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    std::string message = length && text ? toUtf8(std::wstring_view(text, length)) : std::string();
-    if (text) ::LocalFree(text);
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
-        message.pop_back();
-    return message.empty() ? "erreur " + std::to_string(error) : message;
-}
-
 bool sameFileName(std::wstring_view a, std::wstring_view b) {
     // The file system's own case rule (ordinal, upper-cased), not the user's
     // locale: "i" and "I" match whatever the station's language is.
@@ -97,6 +83,20 @@ void runTaskkill(const std::wstring& taskkill, const std::string& switches) {
 }
 
 }  // namespace
+
+// The system's own words for an error code, in the user's language, without
+// the line end FormatMessage puts after them.
+std::string systemMessage(std::uint32_t error) {
+    wchar_t* text = nullptr;
+    const DWORD length = ::FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+        reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::string message = length && text ? toUtf8(std::wstring_view(text, length)) : std::string();
+    if (text) ::LocalFree(text);
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
+        message.pop_back();
+    return message.empty() ? "erreur " + std::to_string(error) : message;
+}
 
 StartResult startProcess(const std::string& applicationPath, const std::string& commandLine, ShowState show,
                          std::uint32_t creationFlags, const std::string& workingFolder) {

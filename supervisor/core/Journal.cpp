@@ -21,9 +21,9 @@ JournalSeverity journalSeverity(JournalEvent event) {
         case JournalEvent::DisplayNotAnswering:
         case JournalEvent::DayFileFull:
         case JournalEvent::SecondTolvaneTurnedAway:
+        case JournalEvent::SupervisingWithoutLock:
             return JournalSeverity::Warning;
         case JournalEvent::StartedInServicesSession:
-            return JournalSeverity::Error;
         case JournalEvent::ToolStartRefused:
         case JournalEvent::RestarterStartRefused:
         case JournalEvent::RestarterTolvaneRefused:
@@ -44,6 +44,8 @@ std::string_view journalText(JournalEvent event) {
         case JournalEvent::LastRunEndedUnexpectedly: return "La précédente exécution de Tolvane s'est terminée de façon inattendue";
         case JournalEvent::LastRunEndingUnknown: return "La fin de la précédente exécution de Tolvane n'est pas connue";
         case JournalEvent::SecondTolvaneTurnedAway: return "Un second Tolvane a été refusé : un Tolvane tourne déjà";
+        case JournalEvent::SupervisingWithoutLock: return "Aucun verrou n'a pu être pris : Tolvane surveille quand même, un second Tolvane surveillerait aussi";
+        case JournalEvent::TolvaneInOtherSession: return "Un Tolvane de ce programme surveille déjà dans une autre session Windows : celui-ci s'arrête";
         case JournalEvent::StartedInServicesSession: return "Tolvane ne supervise pas : démarré dans la session 0 des services, il ne verrait aucune fenêtre des outils";
         case JournalEvent::ToolStartedByLaunchSequence: return "Démarré par la séquence de lancement";
         case JournalEvent::ToolStartedByCheckButton: return "Démarré par le bouton « Vérifier »";
@@ -79,7 +81,8 @@ const std::vector<JournalEvent>& allJournalEvents() {
     using E = JournalEvent;
     static const std::vector<JournalEvent> events{
         E::TolvaneStarted, E::EndedByOperator, E::EndedForDailyRestart, E::EndedBySignal, E::EndedWithSession,
-        E::LastRunEndedUnexpectedly, E::LastRunEndingUnknown, E::SecondTolvaneTurnedAway, E::StartedInServicesSession,
+        E::LastRunEndedUnexpectedly, E::LastRunEndingUnknown, E::SecondTolvaneTurnedAway, E::SupervisingWithoutLock,
+        E::TolvaneInOtherSession, E::StartedInServicesSession,
         E::ToolStartedByLaunchSequence, E::ToolStartedByCheckButton, E::ToolStartedByBatch,
         E::ToolRestartedByVerification, E::ToolStartRefused, E::ToolKilled, E::RestarterStartRefused,
         E::RestarterWaiting, E::RestarterStartedTolvane, E::RestarterTolvaneRefused, E::DisplayNotAnswering,
@@ -325,6 +328,11 @@ LastRunEnding lastRunEnding(std::string_view lastLine) {
         return LastRunEnding::Unknown;
     const auto event = static_cast<JournalEvent>(number);
     if (event == JournalEvent::DayFileFull) return LastRunEnding::Unknown;
+    // A start that found the station supervised from another session, or
+    // that found itself in the services' session, ended on purpose, and is
+    // the last line of this user's journal until the next.
+    if (event == JournalEvent::TolvaneInOtherSession || event == JournalEvent::StartedInServicesSession)
+        return LastRunEnding::Closed;
     return isClosingEvent(event) ? LastRunEnding::Closed : LastRunEnding::Unexpected;
 }
 

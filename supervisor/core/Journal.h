@@ -30,6 +30,8 @@ enum class JournalEvent : int {
     LastRunEndedUnexpectedly = 1005,
     LastRunEndingUnknown = 1006,
     SecondTolvaneTurnedAway = 1010,
+    SupervisingWithoutLock = 1011,
+    TolvaneInOtherSession = 1012,
     StartedInServicesSession = 1013,
 
     ToolStartedByLaunchSequence = 2000,

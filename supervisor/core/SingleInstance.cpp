@@ -2,15 +2,13 @@
 
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
-#include <QDateTime>
-#include <QDir>
-#include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
-#include <QLockFile>
 #include <QThread>
 
 #include <cstdio>
+
+#include "supervisor/core/InstanceClaim.h"
 
 namespace tolvane {
 
@@ -40,76 +38,88 @@ QByteArray readLine(QLocalSocket& socket, const QDeadlineTimer& deadline) {
 
 SingleInstance::SingleInstance(platform::Platform& platform, const std::string& application,
                                const std::string& storeLocation)
-    : m_platform(platform) {
-    // One name per user, program name and store: tests and demos with stores
-    // of their own run side by side, and a renamed copy is another program.
+    : m_platform(platform), m_imageName(application + platform::executableSuffix()) {
+    // Per user (Linux), the name carries the user, the program and the
+    // store: tests and demos with stores of their own run side by side, and
+    // a renamed copy is another program. Per machine (Windows), the program
+    // and the store as Windows compares them, and no user: every user's
+    // registry store of that name is one station.
     const std::string user = platform::userIdentity();
-    const QByteArray key = QCryptographicHash::hash(
-                               QByteArray::fromStdString(user + '\n' + application + '\n' + storeLocation),
-                               QCryptographicHash::Sha256)
+    const bool machineWide = platform::instanceLockIsMachineWide();
+    const std::string app = platform::foldedFileName(application);
+    const std::string store = platform::foldedFileName(storeLocation);
+    const std::string owner = machineWide ? std::string() : user + '-';
+    const QByteArray key = QCryptographicHash::hash(QByteArray::fromStdString(owner + '\n' + app + '\n' + store),
+                                                    QCryptographicHash::Sha256)
                                .toHex()
                                .left(16);
-    const QString app = QString::fromStdString(application);
-    const QString folder = QString::fromStdString(platform::privateRuntimeFolder());
-    if (!folder.isEmpty()) m_lockPath = QDir(folder).filePath(QStringLiteral("Vantorix-%1-%2.lock").arg(app, key));
-    // A socket file in the private folder on Linux (whose path must stay
-    // short); a pipe named after the user on Windows. Either way only this
-    // user can reach it.
-    const QString socketName = QStringLiteral("Vantorix-%1-%2-%3").arg(app, QString::fromStdString(user), key);
-    m_socketName = platform::settingsInSystemStore() || folder.isEmpty()
-                       ? socketName
-                       : QDir(folder).filePath(QStringLiteral("Vantorix-%1.socket").arg(QString::fromLatin1(key)));
+    // The key first: a name the system cuts short keeps what tells it apart.
+    m_lockName = "Vantorix-" + owner + key.toStdString() + '-' + app;
+    m_lock = platform::createInstanceLock(m_lockName);
+    // On Linux the lock's own socket answers. Elsewhere a pipe named after
+    // the user, so that only this user reaches it, and a second start in the
+    // same session finds the running one.
+    if (!m_lock || !m_lock->isSocket())
+        m_socketName = QStringLiteral("Vantorix-%1-%2-%3")
+                           .arg(QString::fromStdString(app), QString::fromStdString(user), QString::fromLatin1(key));
 }
 
 SingleInstance::~SingleInstance() = default;
 
-bool SingleInstance::locked() const { return m_lock && m_lock->isLocked(); }
+void SingleInstance::Notice::note(const std::string& why) {
+    if (told || pending) return;
+    pending = why;
+    if (tell) {
+        told = true;
+        tell(*pending);
+    }
+}
 
-bool SingleInstance::takeLock() {
-    if (m_lockPath.isEmpty()) {
-        m_lockUnavailable = true;
-        return true;
+void SingleInstance::reportTo(std::function<void(const std::string&)> noLock,
+                              std::function<void(const std::string&)> cannotAnswer) {
+    for (auto [notice, tell] : {std::pair{&m_noLock, std::move(noLock)}, {&m_cannotAnswer, std::move(cannotAnswer)}}) {
+        notice->tell = std::move(tell);
+        if (notice->pending && !notice->told && notice->tell) {
+            notice->told = true;
+            notice->tell(*notice->pending);
+        }
     }
-    if (!m_lock) {
-        m_lock = std::make_unique<QLockFile>(m_lockPath);
-        // Only a dead holder makes a lock stale: Qt's age rule would take the
-        // lock of a live Tolvane whose clock runs fast.
-        m_lock->setStaleLockTime(0);
-    }
-    if (m_lock->tryLock(0)) return true;
-    if (m_lock->error() == QLockFile::LockFailedError) {
-        // Qt calls a lock stale only when its process is gone. A process id
-        // the system has already given to another process of the same name
-        // (wine hands ids out again at once) keeps a dead Tolvane's lock
-        // alive. But a live holder also holds the file itself (an open
-        // handle on Windows, a native lock on Linux), which the removal
-        // below respects; the age only leaves alone a lock that is being
-        // written this very moment.
-        const QFileInfo info(m_lockPath);
-        const qint64 age = info.lastModified().msecsTo(QDateTime::currentDateTime());
-        if (info.exists() && (age > 2000 || age < -2000) && m_lock->removeStaleLockFile() && m_lock->tryLock(0))
-            return true;
-    }
-    if (m_lock->error() != QLockFile::LockFailedError) {
-        // Not "held by another": the folder cannot be written. Supervising
-        // without the lock is better than not supervising at all.
-        m_lockUnavailable = true;
-        return true;
-    }
-    return false;
+}
+
+void SingleInstance::noteNoLock(const std::string& why) {
+    std::fprintf(stderr, "Tolvane: no lock could be had (%s); another Tolvane started for this program would "
+                         "supervise too.\n",
+                 why.c_str());
+    std::fflush(stderr);
+    m_noLock.note(why);
+}
+
+void SingleInstance::noteCannotAnswer(const std::string& why) {
+    std::fprintf(stderr, "Tolvane: cannot answer other starts: %s\n", why.c_str());
+    std::fflush(stderr);
+    m_cannotAnswer.note(why);
 }
 
 bool SingleInstance::listen() {
     m_server = std::make_unique<QLocalServer>();
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
-    if (!m_server->listen(m_socketName)) {
-        // A socket file left by a Tolvane that was killed: the lock is ours,
+    if (m_lock && m_lock->isSocket()) {
+        // The lock is the socket: without the lock there is nothing to
+        // answer on, and a second start cannot find this Tolvane.
+        const std::intptr_t fd = m_lock->listeningDescriptor();
+        if (fd < 0 || !m_server->listen(static_cast<qintptr>(fd))) {
+            noteCannotAnswer(fd < 0 ? std::string("pas de verrou, donc pas de socket où répondre")
+                                    : m_server->errorString().toStdString());
+            m_server.reset();
+            return false;
+        }
+    } else if (!m_server->listen(m_socketName)) {
+        // A pipe still open in a Tolvane on its way out: the lock is ours,
         // so nobody else is behind it.
         QLocalServer::removeServer(m_socketName);
         if (!m_server->listen(m_socketName)) {
-            std::fprintf(stderr, "Tolvane: cannot answer other starts on %s: %s\n", qPrintable(m_socketName),
-                         qPrintable(m_server->errorString()));
-            std::fflush(stderr);
+            noteCannotAnswer(m_socketName.toStdString() + ": " + m_server->errorString().toStdString());
+            m_server.reset();
             return false;
         }
     }
@@ -135,7 +145,13 @@ bool SingleInstance::listen() {
 bool SingleInstance::askHolder(bool askToShow, std::chrono::milliseconds timeout) {
     const QDeadlineTimer deadline(timeout.count());
     QLocalSocket socket;
-    socket.connectToServer(m_socketName);
+    if (m_lock && m_lock->isSocket()) {
+        // The connection the lock made to learn who holds it.
+        const std::intptr_t fd = m_lock->holderConnection();
+        if (fd < 0 || !socket.setSocketDescriptor(static_cast<qintptr>(fd))) return false;
+    } else {
+        socket.connectToServer(m_socketName);
+    }
     if (!socket.waitForConnected(static_cast<int>(std::max<qint64>(1, deadline.remainingTime())))) return false;
     const QByteArray greeting = readLine(socket, deadline);
     if (!greeting.startsWith(kGreeting)) return false;
@@ -159,22 +175,44 @@ SingleInstance::Claim SingleInstance::claim(bool askToShow, Timing timing) {
     // wait as soon as it answers.
     const QDeadlineTimer answerDeadline(timing.answer.count());
     const QDeadlineTimer lastDeadline((timing.answer + timing.takeOver).count());
+    ClaimSituation situation;
+    situation.machineWide = platform::instanceLockIsMachineWide();
     for (;;) {
-        if (takeLock()) break;
-        const qint64 left = answerDeadline.hasExpired() ? std::min<qint64>(500, lastDeadline.remainingTime())
-                                                        : answerDeadline.remainingTime();
-        if (askHolder(askToShow, std::chrono::milliseconds(std::max<qint64>(1, left)))) return Claim::AnotherRuns;
-        if (lastDeadline.hasExpired()) return Claim::AnotherRuns;
+        situation.attempt = m_lock ? m_lock->tryTake() : platform::InstanceLockAttempt::Failed;
+        situation.answerTimeOver = answerDeadline.hasExpired();
+        situation.takeOverTimeOver = lastDeadline.hasExpired();
+        const bool notOurs = situation.attempt == platform::InstanceLockAttempt::Held ||
+                             situation.attempt == platform::InstanceLockAttempt::Foreign;
+        if (situation.machineWide && notOurs) {
+            situation.others = platform::processesInSessions(m_imageName);
+            situation.ownSession = platform::ownSession();
+        }
+        const ClaimDecision decision = decideClaim(situation);
+        switch (decision.step) {
+            case ClaimStep::Supervise:
+                m_holding = true;
+                listen();
+                return Claim::Supervise;
+            case ClaimStep::SuperviseWithoutLock:
+                noteNoLock(m_lock ? m_lock->failure() : std::string("aucun verrou sur ce système"));
+                listen();
+                return Claim::Supervise;
+            case ClaimStep::EndForOtherSession:
+                m_otherSession = decision.otherSession;
+                return Claim::AnotherSession;
+            case ClaimStep::AskHolder: {
+                const qint64 left = answerDeadline.hasExpired()
+                                        ? std::min<qint64>(500, lastDeadline.remainingTime())
+                                        : answerDeadline.remainingTime();
+                if (askHolder(askToShow, std::chrono::milliseconds(std::max<qint64>(1, left))))
+                    return Claim::AnotherRuns;
+                if (lastDeadline.hasExpired()) return Claim::AnotherRuns;
+                break;
+            }
+            case ClaimStep::WaitForLock: break;
+        }
         QThread::msleep(50);
     }
-    if (m_lockUnavailable) {
-        std::fprintf(stderr, "Tolvane: cannot keep a lock in %s; another Tolvane started for this user would "
-                             "supervise too.\n",
-                     qPrintable(m_lockPath.isEmpty() ? QStringLiteral("a private folder") : m_lockPath));
-        std::fflush(stderr);
-    }
-    listen();
-    return Claim::Supervise;
 }
 
 void SingleInstance::release() {
@@ -182,12 +220,17 @@ void SingleInstance::release() {
         m_server->close();
         m_server.reset();
     }
-    if (m_lock && m_lock->isLocked()) m_lock->unlock();
+    if (m_lock) m_lock->letGo();
+    m_holding = false;
 }
 
 bool SingleInstance::reclaim() {
     if (m_server) return true;
-    if (!takeLock()) return false;
+    // A Tolvane that had no lock goes on without one; one that had it must
+    // have it back before it answers again.
+    const bool noLockBefore = m_noLock.pending.has_value();
+    m_holding = m_lock && m_lock->tryTake() == platform::InstanceLockAttempt::Taken;
+    if (!m_holding && !noLockBefore) return false;
     return listen();
 }
 

@@ -2,11 +2,25 @@
 // start by hand brings the running one to the front and ends; two starts at
 // the same instant leave one supervisor; a Tolvane that was killed never
 // blocks the next start; a start that finds a silent holder waits for its
-// lock instead of giving up (the nightly restart).
+// lock instead of giving up (the nightly restart). The lock needs no
+// folder, and a name taken by a socket that cannot be asked who it is never
+// leaves the station alone.
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
 
 #include "e2e/Desktop.h"
 #include "e2e/Station.h"
@@ -33,6 +47,24 @@ std::optional<std::uint32_t> mainWindowState(Station& s, pid_t tolvane) {
     if (!exit->status) return ::testing::AssertionFailure() << "ended, status unknown";
     if (WIFEXITED(*exit->status) && WEXITSTATUS(*exit->status) == 0) return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << "wait status " << *exit->status;
+}
+
+// The abstract socket of a process whose name starts with prefix: its
+// descriptors' inodes looked up in the kernel's table of sockets.
+std::optional<std::string> abstractSocketName(pid_t pid, const std::string& prefix) {
+    std::set<std::string> inodes;
+    std::error_code error;
+    for (const auto& fd : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error))
+        inodes.insert(std::filesystem::read_symlink(fd.path(), error).string());
+    std::ifstream table("/proc/net/unix");
+    std::string line, field, inode, path;
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        for (int i = 0; i < 6; ++i) fields >> field;
+        fields >> inode >> path;
+        if (inodes.count("socket:[" + inode + "]") && path.rfind("@" + prefix, 0) == 0) return path.substr(1);
+    }
+    return std::nullopt;
 }
 
 void launchAtOnce(Station& s, std::initializer_list<int> tools) {
@@ -131,4 +163,51 @@ TEST(OneTolvane, StartThatFindsASilentHolderWaitsForItsLock) {
     // It takes the lock as soon as it is free and opens its window.
     EXPECT_TRUE(waitUntil([&] { return s.probe().windowOfProcess(restarted).has_value(); }, 10s));
     EXPECT_EQ(s.tolvanes(), std::vector<pid_t>{restarted});
+}
+
+TEST(OneTolvane, TheLockNeedsNoFolder) {
+    Station s;
+    launchAtOnce(s, {0});
+    const pid_t first = s.startTolvane({"/Veille=True"});
+    ASSERT_TRUE(s.waitForStarts("VX8_Library", 1, 10s));
+    // Starts that see another private runtime folder, or one another user
+    // made open to everyone, still find the running Tolvane.
+    TempFolder other;
+    const std::string own = other.file("own"), open = other.file("open");
+    ::mkdir(own.c_str(), 0700);
+    ::mkdir(open.c_str(), 0777);
+    ::chmod(open.c_str(), 0777);
+    for (const auto& folder : {own, open}) {
+        s.setRuntimeFolder(folder);
+        EXPECT_TRUE(endedWithStatusZero(s.startTolvane({"/Veille=True"}), 10s)) << "runtime folder " << folder;
+    }
+    EXPECT_EQ(s.tolvanes(), std::vector<pid_t>{first});
+    EXPECT_EQ(s.startsOf("VX8_Library").size(), 1u);
+}
+
+TEST(OneTolvane, NameHeldBySocketThatCannotBeAskedSupervisesAnywayAndSaysSo) {
+    Station s;
+    launchAtOnce(s, {0});
+    const pid_t first = s.startTolvane({"/Veille=True"});
+    ASSERT_TRUE(s.waitForStarts("VX8_Library", 1, 10s));
+    const auto name = abstractSocketName(first, "Vantorix-");
+    ASSERT_TRUE(name) << "no abstract socket of Tolvane's";
+    ::kill(first, SIGKILL);
+    ASSERT_TRUE(waitForExit(first, 5s));
+    for (const pid_t tool : s.running("VX8_Library")) ::kill(tool, SIGKILL);
+
+    // The kernel freed the name with its holder: nothing stale. Taken now by
+    // a socket that never listens, which cannot say whose it is.
+    const int squatter = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path + 1, name->data(), name->size());
+    const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name->size());
+    ASSERT_EQ(::bind(squatter, reinterpret_cast<sockaddr*>(&address), length), 0) << std::strerror(errno);
+
+    const pid_t next = s.startTolvane({"/Veille=True"});
+    EXPECT_TRUE(s.waitForStarts("VX8_Library", 2, 15s)) << "the station was left alone";
+    EXPECT_TRUE(waitUntil([&] { return linesMatching(s.journalLines(), std::regex(" 1011 \\[-\\] Aucun verrou")) == 1; }, 5s));
+    EXPECT_EQ(s.tolvanes(), std::vector<pid_t>{next});
+    ::close(squatter);
 }

@@ -109,9 +109,8 @@ pid_t Station::startProgram(const std::string& name, const std::vector<std::stri
     ::setenv("XDG_CONFIG_HOME", m_config.path().c_str(), 1);
     ::setenv("XDG_DATA_HOME", m_data.path().c_str(), 1);
     ::setenv("DISPLAY", m_x->display().c_str(), 1);
-    // The one-Tolvane lock and socket go with the station, not into the
-    // machine's shared folder, where every killed Tolvane would leave one.
-    const std::string runtime = m_data.path() + "/run";
+    // A runtime folder of the station's own, as a session gives one.
+    const std::string runtime = m_runtimeFolder.empty() ? m_data.path() + "/run" : m_runtimeFolder;
     ::mkdir(runtime.c_str(), 0700);
     ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
     if (fakeTime) {

@@ -77,6 +77,9 @@ public:
     // left real, so Qt's timers and the launch delays keep real time.
     pid_t startTolvane(const std::vector<std::string>& arguments = {},
                        const std::optional<std::string>& fakeTime = std::nullopt);
+    // The $XDG_RUNTIME_DIR the next starts see, instead of the station's own
+    // private one.
+    void setRuntimeFolder(std::string folder) { m_runtimeFolder = std::move(folder); }
     // Starts another program of the folder (Krandel, a stand-in) the same way.
     pid_t startProgram(const std::string& name, const std::vector<std::string>& arguments = {},
                        const std::optional<std::string>& fakeTime = std::nullopt);
@@ -118,6 +121,7 @@ private:
     std::map<std::string, std::map<std::string, std::string>> m_settings;
     std::unique_ptr<platform::Platform> m_platform;
     pid_t m_tray = -1;
+    std::string m_runtimeFolder;
 };
 
 // The thirty executable base names, index 0 to 29.

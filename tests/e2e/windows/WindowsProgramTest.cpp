@@ -289,6 +289,10 @@ TEST_F(WindowsProgram, CaptionMinimisedStartStandbyBehindTheIconAndTheFrenchQuit
     EXPECT_EQ(second->status.value_or(-1), 0);
     EXPECT_TRUE(waitUntil([&] { return wmState(*window) == NormalState && m_desk.viewable(*window); }, 10s))
         << "the running Tolvane stayed minimised; WM_STATE " << wmState(*window);
+    // Started as "tolvane.exe", the same file is the same program: it ends too.
+    const auto folded = waitForExit(start("tolvane.exe", {"/Veille=True"}), 30s);
+    ASSERT_TRUE(folded) << "tolvane.exe supervises beside Tolvane.exe";
+    EXPECT_EQ(folded->status.value_or(-1), 0);
     EXPECT_EQ(running("Tolvane.exe").size(), 1u);
 
     // The close box asks, in French: the buttons' mnemonics are "O"ui and

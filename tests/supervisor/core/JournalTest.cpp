@@ -185,6 +185,8 @@ TEST(Journal, LastLineTellsHowTheLastRunEnded) {
         {"2026-12-08 04:07:00 +0100 1001 [-] Tolvane arrêté par l'opérateur", LastRunEnding::Closed},
         {"2026-12-08 04:07:00 +0100 1003 [-] x", LastRunEnding::Closed},
         {"2026-12-08 04:07:00 +0100 1004 [-] x", LastRunEnding::Closed},
+        {"2026-12-08 09:30:00 +0100 1012 [-] x | session : 1", LastRunEnding::Closed},
+        {"2026-12-08 09:30:00 +0100 1013 [-] x | session : 0", LastRunEnding::Closed},
         {"2026-12-08 03:12:45 +0100 2003 [12 VX8_Player_A] Relancé", LastRunEnding::Unexpected},
         {"2026-12-08 03:12:45 +0100 1000 [-] Tolvane démarré", LastRunEnding::Unexpected},
         // A full day may have dropped the closing line; a cut or foreign
