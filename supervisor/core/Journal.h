@@ -87,6 +87,7 @@ bool isClosingEvent(JournalEvent event);
 struct JournalDetail {
     std::string label;
     std::string value;
+    bool operator==(const JournalDetail&) const = default;
 };
 
 struct JournalEntry {
