@@ -1,6 +1,7 @@
 #include "supervisor/core/SettingsJournal.h"
 
 #include <charconv>
+#include <vector>
 
 #include "supervisor/core/ToolTable.h"
 
@@ -117,18 +118,32 @@ bool JournaledSettings::SaveSetting(std::string_view section, std::string_view k
         keepRefused(where, change, before, std::string(value));
         return false;
     }
-    if (m_refusing) {
-        m_refusing = false;
-        m_journal.record({JournalEvent::SettingsWrittenAgain, std::nullopt,
-                          {{"modifications gardées", std::to_string(m_refused.size())}}});
-    }
     // This save supersedes a refused one of the same setting: the change
     // runs from what was shown before that one.
+    std::size_t kept = 0;
     if (const auto it = m_refused.find(where); it != m_refused.end()) {
         if (it->second.change) before = it->second.before;
         m_refused.erase(it);
+        kept = 1;
     }
-    writeRefused();
+    // The store takes writes again: the values it refused go in now. One it
+    // still refuses keeps the store in its refusing state, so a single bad
+    // key cannot make every later save say "refused" and "accepted" again.
+    auto refused = std::move(m_refused);
+    m_refused.clear();
+    std::vector<std::pair<Where, Refused>> written;
+    for (auto& [at, entry] : refused) {
+        if (m_inner.SaveSetting(at.first, at.second, entry.value))
+            written.emplace_back(at, std::move(entry));
+        else
+            m_refused.emplace(at, std::move(entry));
+    }
+    if (m_refusing && m_refused.empty()) {
+        m_refusing = false;
+        m_journal.record({JournalEvent::SettingsWrittenAgain, std::nullopt,
+                          {{"modifications gardées", std::to_string(kept + written.size())}}});
+    }
+    for (const auto& [at, entry] : written) noteChange(entry.change, at, entry.before, entry.value);
     noteChange(change, where, before, std::string(value));
     return true;
 }
@@ -142,17 +157,6 @@ void JournaledSettings::keepRefused(const Where& where, const std::optional<Sett
     if (!first) {
         it->second.value = value;
         if (!it->second.change && change) it->second.change = change, it->second.before = before;
-    }
-}
-
-void JournaledSettings::writeRefused() {
-    auto refused = std::move(m_refused);
-    m_refused.clear();
-    for (auto& [where, kept] : refused) {
-        if (m_inner.SaveSetting(where.first, where.second, kept.value))
-            noteChange(kept.change, where, kept.before, kept.value);
-        else
-            keepRefused(where, kept.change, kept.before, kept.value);
     }
 }
 

@@ -74,7 +74,6 @@ private:
                     const std::string& after);
     void keepRefused(const Where& where, const std::optional<SettingChange>& change, const std::string& before,
                      const std::string& value);
-    void writeRefused();
 
     struct PendingText {
         SettingChange change;

@@ -123,6 +123,26 @@ TEST(SettingsJournal, TextsWaitUntilTheyStandStillAndRefusalsAreRecordedOncePerR
                                  "5001 [5 VX8_Player] Réglage de l'outil modifié | réglage : Minimiser | avant : décoché | après : coché"}));
 }
 
+TEST(SettingsJournal, OneKeyTheStoreKeepsRefusingIsNoRunOfRefusalsAndAcceptances) {
+    struct RefusingOneKey final : SettingsStore {
+        MemorySettingsStore inner;
+        std::string GetSetting(std::string_view s, std::string_view k, std::string_view d) override {
+            return inner.GetSetting(s, k, d);
+        }
+        bool SaveSetting(std::string_view s, std::string_view k, std::string_view v) override {
+            return k != "Idx_9" && inner.SaveSetting(s, k, v);
+        }
+    } store;
+    RecordingJournal journal;
+    JournaledSettings settings(store, journal);
+    settings.startJournaling();
+    EXPECT_FALSE(settings.SaveSetting("Launch", "Idx_9", "1"));
+    for (const char* value : {"1", "0"}) EXPECT_TRUE(settings.SaveSetting("Check", "Idx_5", value));
+    ASSERT_EQ(journal.lines.size(), 3u);
+    EXPECT_TRUE(journal.lines[0].starts_with("5010 ")) << journal.lines[0];
+    EXPECT_TRUE(journal.lines[1].starts_with("5001 [5 VX8_Player] Réglage de l'outil modifié | réglage : Vérifier")) << journal.lines[1];
+}
+
 TEST(RestartTally, TodaysRestartsAreCountedFromTheFileAndAsTheyHappen) {
     const local_days today{2026y / December / 8};
     RestartTally tally;
