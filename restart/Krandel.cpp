@@ -45,6 +45,9 @@ int main(int argc, char** argv) {
         tolvane::applicationName(platform->ownExecutablePath(), tolvane::platform::executableSuffix()));
     journal.record({tolvane::JournalEvent::RestarterWaiting, {}, {{"ligne de commande", commandLine},
                                                                   {"attente", "10 s"}}});
+    // Kept as long as Tolvane's own: a station that restarts every night
+    // must not gather a file a day for ever.
+    journal.removeExpiredFiles();
 
     int status = 0;
     const auto startTolvane = [&] {

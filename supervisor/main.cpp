@@ -119,7 +119,14 @@ int main(int argc, char** argv) {
     textsStill.setInterval(5000);
     QObject::connect(&textsStill, &QTimer::timeout, [&journaledSettings] { journaledSettings.flushTexts(); });
     journaledSettings.textPending = [&textsStill] { textsStill.start(); };
-    journal.beforeClosingLine = [&journaledSettings] { journaledSettings.flushTexts(); };
+    journal.beforeClosingLine = [&journaledSettings] {
+        journaledSettings.retryRefused();
+        journaledSettings.flushTexts();
+    };
+    // Said on standard error already; IT reads the journal and the system's
+    // log, where a station started from the logon has no standard error.
+    if (settings.unreadable())
+        journal.record({tolvane::JournalEvent::SettingsUnreadable, {}, {{"emplacement", settings.location()}}});
 
     tolvane::Frm_Main window(*platform, journaledSettings);
     window.setJournal(journal, [&journal] { journal.removeExpiredFiles(); });

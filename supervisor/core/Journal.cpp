@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
+#include <limits>
 
 #include "supervisor/core/ToolTable.h"
 
@@ -19,6 +20,7 @@ JournalSeverity journalSeverity(JournalEvent event) {
         case JournalEvent::LastRunEndedUnexpectedly:
         case JournalEvent::LastRunEndingUnknown:
         case JournalEvent::DisplayNotAnswering:
+        case JournalEvent::NotificationAreaGone:
         case JournalEvent::DayFileFull:
         case JournalEvent::SecondTolvaneTurnedAway:
         case JournalEvent::SupervisingWithoutLock:
@@ -28,6 +30,8 @@ JournalSeverity journalSeverity(JournalEvent event) {
         case JournalEvent::RestarterStartRefused:
         case JournalEvent::RestarterTolvaneRefused:
         case JournalEvent::SettingsNotWritten:
+        case JournalEvent::SettingsUnreadable:
+        case JournalEvent::JournalFileUnwritable:
             return JournalSeverity::Error;
         default:
             return JournalSeverity::Information;
@@ -56,14 +60,20 @@ std::string_view journalText(JournalEvent event) {
         case JournalEvent::RestarterStartRefused: return "Krandel n'a pas pu être démarré : pas de redémarrage quotidien aujourd'hui";
         case JournalEvent::DisplayNotAnswering: return "L'affichage ne répond plus : aucun outil n'est démarré tant qu'il ne répond pas";
         case JournalEvent::DisplayAnsweringAgain: return "L'affichage répond de nouveau";
+        case JournalEvent::NotificationAreaGone: return "La zone de notification a disparu : une fenêtre cachée par la veille est réduite à la place";
+        case JournalEvent::NotificationAreaBack: return "La zone de notification est de nouveau là";
         case JournalEvent::RestarterWaiting: return "Krandel attend que l'ancien Tolvane se soit arrêté";
         case JournalEvent::RestarterStartedTolvane: return "Krandel a démarré Tolvane";
         case JournalEvent::RestarterTolvaneRefused: return "Krandel n'a pas pu démarrer Tolvane";
         case JournalEvent::ToolChoiceChanged: return "Réglage de l'outil modifié";
         case JournalEvent::BatchChoiceChanged: return "Réglage de page batch modifié";
         case JournalEvent::ToolTextChanged: return "Texte de l'outil modifié";
-        case JournalEvent::SettingsNotWritten: return "Les réglages n'ont pas pu être enregistrés : ils seront perdus au prochain démarrage";
+        case JournalEvent::SettingsNotWritten: return "Les réglages n'ont pas pu être enregistrés : les modifications sont gardées et seront enregistrées dès que le stockage les acceptera, perdues si Tolvane s'arrête avant";
+        case JournalEvent::SettingsWrittenAgain: return "Les réglages sont de nouveau enregistrés, les modifications gardées comprises";
+        case JournalEvent::SettingsUnreadable: return "Les réglages n'ont pas pu être lus : la fenêtre montre les valeurs par défaut";
         case JournalEvent::DayFileFull: return "Journal du jour plein : les lignes suivantes sont abandonnées jusqu'à minuit";
+        case JournalEvent::JournalFileUnwritable: return "Le fichier du journal ne peut pas être écrit : les lignes ne vont qu'au journal du système tant que cela dure";
+        case JournalEvent::JournalFileWritableAgain: return "Le fichier du journal peut de nouveau être écrit";
     }
     return "Événement";
 }
@@ -86,8 +96,9 @@ const std::vector<JournalEvent>& allJournalEvents() {
         E::ToolStartedByLaunchSequence, E::ToolStartedByCheckButton, E::ToolStartedByBatch,
         E::ToolRestartedByVerification, E::ToolStartRefused, E::ToolKilled, E::RestarterStartRefused,
         E::RestarterWaiting, E::RestarterStartedTolvane, E::RestarterTolvaneRefused, E::DisplayNotAnswering,
-        E::DisplayAnsweringAgain, E::ToolChoiceChanged, E::BatchChoiceChanged, E::ToolTextChanged,
-        E::SettingsNotWritten, E::DayFileFull};
+        E::DisplayAnsweringAgain, E::NotificationAreaGone, E::NotificationAreaBack, E::ToolChoiceChanged,
+        E::BatchChoiceChanged, E::ToolTextChanged, E::SettingsNotWritten, E::SettingsWrittenAgain,
+        E::SettingsUnreadable, E::DayFileFull, E::JournalFileUnwritable, E::JournalFileWritableAgain};
     return events;
 }
 
@@ -99,6 +110,17 @@ bool isMergedWhenRepeated(JournalEvent event) {
         case JournalEvent::RestarterWaiting:
         case JournalEvent::RestarterStartedTolvane:
         case JournalEvent::RestarterTolvaneRefused:
+        // Changes of state: merged, a second outage within a minute would
+        // leave "answers again" as the last word while nothing answers.
+        case JournalEvent::DisplayNotAnswering:
+        case JournalEvent::DisplayAnsweringAgain:
+        case JournalEvent::NotificationAreaGone:
+        case JournalEvent::NotificationAreaBack:
+        case JournalEvent::SettingsNotWritten:
+        case JournalEvent::SettingsWrittenAgain:
+        case JournalEvent::SettingsUnreadable:
+        case JournalEvent::JournalFileUnwritable:
+        case JournalEvent::JournalFileWritableAgain:
             return false;
         default:
             return true;
@@ -162,33 +184,94 @@ std::string twoDigits(unsigned value) {
 
 }  // namespace
 
-std::string escapeJournalText(std::string_view text) {
+std::string escapeJournalText(std::string_view text, std::size_t limit) {
+    const std::size_t whole = text.size();
     std::string out;
-    out.reserve(text.size());
+    out.reserve(std::min(whole, limit));
+    std::string piece;
     while (!text.empty()) {
         char32_t cp = 0;
         const std::size_t length = utf8SequenceLength(text, cp);
+        piece.clear();
         if (length == 0) {
-            appendHexByte(out, static_cast<unsigned char>(text.front()));
-            text.remove_prefix(1);
-            continue;
-        }
-        if (cp == '\\') {
-            out += "\\\\";
+            appendHexByte(piece, static_cast<unsigned char>(text.front()));
+        } else if (cp == '\\') {
+            piece = "\\\\";
+        } else if (cp == '|') {
+            piece = "\\|";
         } else if (cp == '\n') {
-            out += "\\n";
+            piece = "\\n";
         } else if (cp == '\t') {
-            out += "\\t";
+            piece = "\\t";
         } else if (cp == '\r') {
-            out += "\\r";
+            piece = "\\r";
         } else if (breaksOrControls(cp)) {
-            for (std::size_t i = 0; i < length; ++i) appendHexByte(out, static_cast<unsigned char>(text[i]));
+            for (std::size_t i = 0; i < length; ++i) appendHexByte(piece, static_cast<unsigned char>(text[i]));
         } else {
-            out.append(text.substr(0, length));
+            piece.assign(text.substr(0, length));
         }
-        text.remove_prefix(length);
+        if (piece.size() > limit - std::min(limit, out.size())) {
+            out += " [...] (tronqué, " + std::to_string(whole) + " octets en tout)";
+            return out;
+        }
+        out += piece;
+        text.remove_prefix(length == 0 ? 1 : length);
     }
     return out;
+}
+
+std::string unescapeJournalText(std::string_view escaped) {
+    std::string out;
+    out.reserve(escaped.size());
+    const auto hex = [](char c) -> int {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        return -1;
+    };
+    for (std::size_t i = 0; i < escaped.size(); ++i) {
+        const char c = escaped[i];
+        if (c != '\\' || i + 1 == escaped.size()) {
+            out += c;
+            continue;
+        }
+        const char e = escaped[++i];
+        switch (e) {
+            case 'n': out += '\n'; break;
+            case 't': out += '\t'; break;
+            case 'r': out += '\r'; break;
+            case 'x':
+                if (i + 2 < escaped.size() && hex(escaped[i + 1]) >= 0 && hex(escaped[i + 2]) >= 0) {
+                    out += static_cast<char>(hex(escaped[i + 1]) * 16 + hex(escaped[i + 2]));
+                    i += 2;
+                } else {
+                    out += "\\x";
+                }
+                break;
+            default: out += e; break;  // "\\", "\\|"
+        }
+    }
+    return out;
+}
+
+std::optional<std::vector<JournalDetail>> journalLineDetails(std::string_view line) {
+    // The details start at the first " | " after the tool's brackets: the
+    // event's text and the merged count never hold one, and inside a detail
+    // every "|" is escaped.
+    const auto close = line.find("] ");
+    if (systemLogPart(line).size() == line.size() || close == std::string_view::npos) return std::nullopt;
+    std::vector<JournalDetail> details;
+    auto at = line.find(" | ", close);
+    while (at != std::string_view::npos) {
+        std::size_t end = at + 3;
+        while (end < line.size() && line.compare(end, 3, " | ") != 0) end += line[end] == '\\' ? 2 : 1;
+        const std::string_view field = line.substr(at + 3, std::min(end, line.size()) - (at + 3));
+        const auto colon = field.find(" : ");
+        if (colon == std::string_view::npos) return std::nullopt;
+        details.push_back({unescapeJournalText(field.substr(0, colon)), unescapeJournalText(field.substr(colon + 3))});
+        at = end < line.size() ? end : std::string_view::npos;
+    }
+    return details;
 }
 
 std::string formatJournalInstant(const JournalClock& clock) {
@@ -223,9 +306,9 @@ std::string formatJournalLine(const JournalClock& clock, const JournalEntry& ent
     if (merged > 0) line += " (répété " + std::to_string(merged) + " fois depuis la ligne précédente)";
     for (const auto& detail : entry.details) {
         line += " | ";
-        line += escapeJournalText(detail.label);
+        line += escapeJournalText(detail.label, JournalDetailLimit);
         line += " : ";
-        line += escapeJournalText(detail.value);
+        line += escapeJournalText(detail.value, JournalDetailLimit);
     }
     return line;
 }
@@ -241,20 +324,36 @@ std::string_view systemLogPart(std::string_view line) {
     return line.substr(at);
 }
 
-std::optional<int> JournalRepeats::admit(JournalEvent event, std::optional<int> tool, local_seconds now) {
-    if (!isMergedWhenRepeated(event)) return 0;
-    auto [it, first] = m_runs.try_emplace({static_cast<int>(event), tool.value_or(-1)});
+std::optional<int> JournalRepeats::admit(const JournalEntry& entry, const JournalClock& at) {
+    if (!isMergedWhenRepeated(entry.event)) return 0;
+    auto [it, first] = m_runs.try_emplace({static_cast<int>(entry.event), entry.tool.value_or(-1)});
     Run& run = it->second;
     // A clock set back is no repeat: the line is written, so the journal
     // never goes quiet for the length of the jump.
-    if (!first && now >= run.written && now - run.written < minutes{1}) {
+    if (!first && at.local >= run.written && at.local - run.written < minutes{1}) {
         ++run.merged;
+        run.last = entry;
+        run.lastAt = at;
         return std::nullopt;
     }
     const int merged = first ? 0 : run.merged;
-    run.written = now;
+    run.written = at.local;
     run.merged = 0;
     return merged;
+}
+
+std::vector<JournalRepeats::Pending> JournalRepeats::takePending() {
+    std::vector<Pending> pending;
+    for (auto& [key, run] : m_runs) {
+        if (run.merged == 0) continue;
+        // The last repeat is the line; the ones before it are merged into it.
+        pending.push_back({run.last, run.lastAt, run.merged - 1});
+        run.written = run.lastAt.local;
+        run.merged = 0;
+    }
+    std::stable_sort(pending.begin(), pending.end(),
+                     [](const Pending& a, const Pending& b) { return a.at.local < b.at.local; });
+    return pending;
 }
 
 JournalDayCap::Decision JournalDayCap::admit(local_days day, std::uint64_t fileSize, std::uint64_t lineSize) {
@@ -360,12 +459,20 @@ void RestartTally::note(int tool, local_seconds at, int count) {
         m_day = day;
     }
     RestartsToday& restarts = m_tools[tool];
-    restarts.count += count;
+    // A forged or damaged count must not wrap the tally round to nothing.
+    restarts.count = count > std::numeric_limits<int>::max() - restarts.count ? std::numeric_limits<int>::max()
+                                                                               : restarts.count + std::max(count, 0);
     restarts.lastTimeOfDay = std::max(restarts.lastTimeOfDay, duration_cast<seconds>(at - day));
 }
 
 void RestartTally::noteLine(std::string_view line) {
     // "2026-12-08 03:12:45 +0100 2003 [6 VX8_Player] Relancé ...[ (répété N fois ...)]"
+    // Any bytes at all may come here (a line cut by a power failure, a file
+    // edited by hand): every part is looked at only where it is, and a line
+    // that is not whole counts nothing.
+    const auto part = [&line](std::size_t at, std::size_t length) {
+        return at > line.size() ? std::string_view() : line.substr(at, length);
+    };
     const auto number = [](std::string_view text) -> std::optional<int> {
         int value = 0;
         const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -381,23 +488,26 @@ void RestartTally::noteLine(std::string_view line) {
     if (!date.ok()) return;
     const std::string_view prefix = " 2003 [";
     const auto eventAt = line.find(' ', 20);  // after the offset
-    if (eventAt == std::string_view::npos || line.substr(eventAt, prefix.size()) != prefix) return;
+    if (eventAt == std::string_view::npos || part(eventAt, prefix.size()) != prefix) return;
     const auto toolStart = eventAt + prefix.size();
     const auto toolEnd = line.find(' ', toolStart);
     const auto close = line.find("] ", toolStart);
     if (toolEnd == std::string_view::npos || close == std::string_view::npos) return;
-    const int tool = number(line.substr(toolStart, toolEnd - toolStart)).value_or(-1);
+    if (toolEnd > close) return;
+    const int tool = number(part(toolStart, toolEnd - toolStart)).value_or(-1);
     if (!isToolIndex(tool)) return;
+    const std::string_view text = journalText(JournalEvent::ToolRestartedByVerification);
+    if (part(close + 2, text.size()) != text) return;
     int count = 1;
     // The repeats merged into the line come right after the event's text;
     // a detail holding the same words further on is not read as a count.
     const std::string_view merged = " (répété ";
-    const auto after = close + 2 + journalText(JournalEvent::ToolRestartedByVerification).size();
-    if (line.substr(after, merged.size()) == merged) {
+    const auto after = close + 2 + text.size();
+    if (part(after, merged.size()) == merged) {
         const auto from = after + merged.size();
         const auto to = line.find(' ', from);
-        if (const auto n = to == std::string_view::npos ? std::nullopt : number(line.substr(from, to - from)); n && *n > 0)
-            count += *n;
+        if (const auto n = to == std::string_view::npos ? std::nullopt : number(part(from, to - from)); n && *n > 0)
+            count = *n == std::numeric_limits<int>::max() ? *n : *n + 1;
     }
     note(tool, local_days{date} + hours{*h} + minutes{*mi} + seconds{*s}, count);
 }

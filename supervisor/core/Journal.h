@@ -49,21 +49,29 @@ enum class JournalEvent : int {
 
     DisplayNotAnswering = 4001,
     DisplayAnsweringAgain = 4002,
+    NotificationAreaGone = 4003,
+    NotificationAreaBack = 4004,
 
     // The operator's choices, and the store that keeps them.
     ToolChoiceChanged = 5001,
     BatchChoiceChanged = 5002,
     ToolTextChanged = 5003,
     SettingsNotWritten = 5010,
+    SettingsWrittenAgain = 5011,
+    SettingsUnreadable = 5012,
 
     DayFileFull = 9001,
+    JournalFileUnwritable = 9002,
+    JournalFileWritableAgain = 9003,
 };
 
 // Every event, in number order: the Windows message table must have a
 // message for each, or the event log shows a "description not found" text.
 const std::vector<JournalEvent>& allJournalEvents();
-// Events paced by a person or written once per run: never merged as
-// repeats, so two choices made within a minute both reach the journal.
+// Events paced by a person or written once per run, and every going and
+// coming back of something (written at each change of state): never merged
+// as repeats, so two choices made within a minute both reach the journal and
+// the last line of a pair always tells the state as it is.
 bool isMergedWhenRepeated(JournalEvent event);
 
 // How the system's log should rank an event.
@@ -82,6 +90,7 @@ bool isClosingEvent(JournalEvent event);
 struct JournalDetail {
     std::string label;
     std::string value;
+    bool operator==(const JournalDetail&) const = default;
 };
 
 struct JournalEntry {
@@ -97,11 +106,21 @@ struct JournalClock {
     std::chrono::seconds utcOffset{0};
 };
 
-// Escapes a text so that it can never break a line or the file's UTF-8:
-// backslash as "\\", line feed, tab and carriage return as "\n", "\t", "\r",
-// any other control character (C0, DEL, C1, the Unicode line and paragraph
-// separators) and every byte that is not part of valid UTF-8 as "\xNN".
-std::string escapeJournalText(std::string_view text);
+// Escapes a text so that it can never break a line, a detail or the file's
+// UTF-8: backslash as "\\", "|" as "\|", line feed, tab and carriage return
+// as "\n", "\t", "\r", any other control character (C0, DEL, C1, the Unicode
+// line and paragraph separators) and every byte that is not part of valid
+// UTF-8 as "\xNN". An escaped text longer than `limit` bytes is cut there
+// (never inside an escape or a character) and says how long it was, so one
+// huge value cannot fill the day's file.
+std::string escapeJournalText(std::string_view text, std::size_t limit = std::string_view::npos);
+// The bound of each label and value on a line.
+inline constexpr std::size_t JournalDetailLimit = 512;
+// The text an escaped one stands for (a cut text keeps its notice).
+std::string unescapeJournalText(std::string_view escaped);
+// The details of a line, as they were given (cut ones aside); nothing for a
+// line that is not one of ours.
+std::optional<std::vector<JournalDetail>> journalLineDetails(std::string_view line);
 
 // "2026-12-08 04:07:12 +0100"
 std::string formatJournalInstant(const JournalClock& clock);
@@ -122,12 +141,26 @@ class JournalRepeats {
 public:
     // The number of merged repeats to show on the line when the event is to
     // be written now, nothing when it is merged into the last one.
-    std::optional<int> admit(JournalEvent event, std::optional<int> tool, std::chrono::local_seconds now);
+    std::optional<int> admit(const JournalEntry& entry, const JournalClock& at);
+
+    // A repeat merged away and not written yet: its last occurrence, to be
+    // written with the earlier ones merged into it.
+    struct Pending {
+        JournalEntry entry;
+        JournalClock at;
+        int merged = 0;
+    };
+    // The repeats still waiting for a next line, oldest first; they count as
+    // written from here on. Taken before the run's closing line, so that
+    // what looped in the last seconds is not lost with the process.
+    std::vector<Pending> takePending();
 
 private:
     struct Run {
         std::chrono::local_seconds written{};
         int merged = 0;
+        JournalEntry last;  // the last repeat merged away
+        JournalClock lastAt;
     };
     std::map<std::pair<int, int>, Run> m_runs;
 };

@@ -4,7 +4,9 @@
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
+#include <QStorageInfo>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace tolvane {
@@ -69,10 +71,28 @@ QtJournal::QtJournal(std::string application, std::string folder)
 
 void QtJournal::fileFailed(const std::string& why) {
     // Once for a run of failures, again only after the journal has worked.
+    ++m_linesLost;
     if (m_fileFailing) return;
     m_fileFailing = true;
-    complain(m_application + " : le journal ne peut pas être écrit dans " + m_folder + " (" + why +
-             ") ; les événements sont abandonnés tant que cela dure, la surveillance continue.");
+    m_linesLost = 1;
+    alert({JournalEvent::JournalFileUnwritable, {}, {{"dossier", m_folder}, {"raison", why}}},
+          m_application + " : le journal ne peut pas être écrit dans " + m_folder + " (" + why +
+              ") ; les événements sont abandonnés tant que cela dure, la surveillance continue.");
+}
+
+void QtJournal::alert(const JournalEntry& entry, const std::string& complaint) {
+    if (std::find(m_alerted.begin(), m_alerted.end(), entry.event) != m_alerted.end()) return;
+    try {
+        m_alerted.push_back(entry.event);
+        complain(complaint);
+        sendToSystemLog(entry.event, formatJournalLine(clock(), entry));
+    } catch (...) {
+        // Out of memory: said nowhere, the supervision goes on.
+    }
+}
+
+void QtJournal::rearmAlert(JournalEvent event) {
+    m_alerted.erase(std::remove(m_alerted.begin(), m_alerted.end(), event), m_alerted.end());
 }
 
 bool QtJournal::appendLine(const JournalClock& at, const std::string& line) {
@@ -83,27 +103,86 @@ bool QtJournal::appendLine(const JournalClock& at, const std::string& line) {
         return false;
     }
     const auto day = std::chrono::floor<std::chrono::days>(at.local);
-    QFile file(folder + QLatin1Char('/') + qtext(journalFileName(day)));
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) {
+    const QString path = folder + QLatin1Char('/') + qtext(journalFileName(day));
+    // A power failure while appending may have left the file without its
+    // last line end: the next line must not be glued onto the fragment.
+    bool needsLineEnd = false;
+    {
+        QFile probe(path);
+        char last = '\n';
+        needsLineEnd = probe.open(QIODevice::ReadOnly) && probe.size() > 0 && probe.seek(probe.size() - 1) &&
+                       probe.getChar(&last) && last != '\n';
+    }
+    // Unbuffered: what write() reports is what reached the file, so a line
+    // that went only in part can be taken back.
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
         fileFailed(text(file.errorString()));
         return false;
     }
-    std::string bytes = line + "\n";
-    switch (m_cap.admit(day, static_cast<std::uint64_t>(file.size()), bytes.size())) {
+    const qint64 before = file.size();
+    std::string recovery;
+    if (m_fileFailing)
+        recovery = formatJournalLine(at, {JournalEvent::JournalFileWritableAgain, {},
+                                          {{"lignes perdues", std::to_string(m_linesLost)}}}) + "\n";
+    std::string bytes = recovery + line + "\n";
+    switch (m_cap.admit(day, static_cast<std::uint64_t>(before), bytes.size())) {
         case JournalDayCap::Decision::Drop: return true;
         case JournalDayCap::Decision::WriteFullNotice:
+            recovery.clear();
             bytes = formatJournalLine(at, {JournalEvent::DayFileFull, {}, {}}) + "\n";
             break;
         case JournalDayCap::Decision::Write: break;
     }
-    const qint64 written = file.write(bytes.data(), static_cast<qint64>(bytes.size()));
-    if (written != static_cast<qint64>(bytes.size()) || !file.flush()) {
-        fileFailed(text(file.errorString()));
+    if (needsLineEnd) bytes = '\n' + bytes;
+    qint64 written = 0;
+    const auto size = static_cast<qint64>(bytes.size());
+    while (written < size) {
+        // After a short write the rest is tried: a short count carries no
+        // error, the write that fails then says why (a full disk).
+        const qint64 now = file.write(bytes.data() + written, size - written);
+        if (now <= 0) break;
+        written += now;
+    }
+    if (written != size) {
+        std::string why = text(file.errorString());
+        const qint64 available = QStorageInfo(folder).bytesAvailable();
+        if (file.error() == QFileDevice::ResourceError || (available >= 0 && available < size - written))
+            why = "disque plein, " + why;
+        // Taken back: a line is in the file whole or not at all.
+        if (written > 0) file.resize(before);
+        file.close();
+        fileFailed(why);
         return false;
     }
     file.close();
-    m_fileFailing = false;
+    if (m_fileFailing) {
+        m_fileFailing = false;
+        m_linesLost = 0;
+        rearmAlert(JournalEvent::JournalFileUnwritable);
+        if (!recovery.empty()) {
+            recovery.pop_back();
+            sendToSystemLog(JournalEvent::JournalFileWritableAgain, recovery);
+        }
+    }
     return true;
+}
+
+void QtJournal::sendToSystemLog(JournalEvent event, const std::string& line) {
+    const auto sent = systemLog(systemLogSeverity(event), std::string(systemLogPart(line)));
+    if (sent == platform::SystemLogResult::Dropped && !m_systemLogFailing) {
+        m_systemLogFailing = true;
+        complain(m_application + " : le journal du système ne prend pas les lignes ; elles ne vont que dans " +
+                 m_folder + ".");
+    } else if (sent == platform::SystemLogResult::Sent) {
+        m_systemLogFailing = false;
+    }
+}
+
+void QtJournal::writeLine(const JournalClock& at, const JournalEntry& entry, int merged) {
+    const std::string line = formatJournalLine(at, entry, merged);
+    appendLine(at, line);
+    sendToSystemLog(entry.event, line);
 }
 
 void QtJournal::record(const JournalEntry& entry) {
@@ -116,18 +195,13 @@ void QtJournal::record(const JournalEntry& entry) {
         const JournalClock at = clock();
         // Counted before merging: the tooltip counts every restart.
         if (entry.event == JournalEvent::ToolRestartedByVerification && entry.tool) m_restarts.note(*entry.tool, at.local);
-        const auto merged = m_repeats.admit(entry.event, entry.tool, at.local);
+        // The run ends: what looped in its last minute is written before
+        // the closing line, so the next run's tally is whole.
+        if (isClosingEvent(entry.event))
+            for (const auto& pending : m_repeats.takePending()) writeLine(pending.at, pending.entry, pending.merged);
+        const auto merged = m_repeats.admit(entry, at);
         if (!merged) return;
-        const std::string line = formatJournalLine(at, entry, *merged);
-        appendLine(at, line);
-        const auto sent = systemLog(systemLogSeverity(entry.event), std::string(systemLogPart(line)));
-        if (sent == platform::SystemLogResult::Dropped && !m_systemLogFailing) {
-            m_systemLogFailing = true;
-            complain(m_application + " : le journal du système ne prend pas les lignes ; elles ne vont que dans " +
-                     m_folder + ".");
-        } else if (sent == platform::SystemLogResult::Sent) {
-            m_systemLogFailing = false;
-        }
+        writeLine(at, entry, *merged);
     } catch (...) {
         // Out of memory: the line is lost, the supervision goes on.
     }
@@ -146,24 +220,36 @@ void QtJournal::removeExpiredFiles() {
 
 void QtJournal::beginRun(const std::vector<JournalDetail>& details) {
     const QString folder = qtext(m_folder);
-    if (const auto newest = newestJournalFile(journalFiles(folder))) {
-        const auto last = lastLineOf(folder + QLatin1Char('/') + qtext(*newest));
-        switch (last ? lastRunEnding(*last) : LastRunEnding::Unknown) {
-            case LastRunEnding::Closed: break;
-            case LastRunEnding::Unexpected: record({JournalEvent::LastRunEndedUnexpectedly, {}, {}}); break;
-            case LastRunEnding::Unknown: record({JournalEvent::LastRunEndingUnknown, {}, {}}); break;
+    std::optional<LastRunEnding> ending;
+    try {
+        if (const auto newest = newestJournalFile(journalFiles(folder))) {
+            const auto last = lastLineOf(folder + QLatin1Char('/') + qtext(*newest));
+            ending = last ? lastRunEnding(*last) : LastRunEnding::Unknown;
         }
+    } catch (...) {
+        ending = LastRunEnding::Unknown;
     }
-    const auto today = std::chrono::floor<std::chrono::days>(clock().local);
-    QFile todays(folder + QLatin1Char('/') + qtext(journalFileName(today)));
-    if (todays.open(QIODevice::ReadOnly)) {
-        while (!todays.atEnd()) {
-            const QByteArray line = todays.readLine();
-            m_restarts.noteLine(std::string_view(line.constData(), static_cast<std::size_t>(line.size())));
-        }
+    if (ending == LastRunEnding::Unexpected) record({JournalEvent::LastRunEndedUnexpectedly, {}, {}});
+    if (ending == LastRunEnding::Unknown) record({JournalEvent::LastRunEndingUnknown, {}, {}});
+    try {
+        readToday();
+    } catch (...) {
+        // Only the tooltip's count is lost: the station is supervised all
+        // the same.
+        m_restarts = RestartTally{};
     }
     removeExpiredFiles();
     record({JournalEvent::TolvaneStarted, {}, details});
+}
+
+void QtJournal::readToday() {
+    const auto today = std::chrono::floor<std::chrono::days>(clock().local);
+    QFile todays(qtext(m_folder) + QLatin1Char('/') + qtext(journalFileName(today)));
+    if (!todays.open(QIODevice::ReadOnly)) return;
+    while (!todays.atEnd()) {
+        const QByteArray line = todays.readLine();
+        m_restarts.noteLine(std::string_view(line.constData(), static_cast<std::size_t>(line.size())));
+    }
 }
 
 }  // namespace tolvane

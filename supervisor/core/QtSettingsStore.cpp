@@ -793,7 +793,7 @@ std::string QtSettingsStore::location() const { return fromQt(m_settings->fileNa
 
 void QtSettingsStore::reportOnce(bool& reported, const std::string& what) {
     // An operator never sees this, but the station's IT person must be able
-    // to tell that edits are not being kept. Once per run, never a box.
+    // to tell that edits are not being stored. Once per run, never a box.
     if (reported) return;
     reported = true;
     std::fprintf(stderr, "Tolvane: the settings store %s %s.\n", location().c_str(), what.c_str());
@@ -887,7 +887,7 @@ bool QtSettingsStore::SaveSetting(std::string_view section, std::string_view key
     }
     m_settings->sync();
     if (m_settings->status() != QSettings::NoError) {
-        reportOnce(m_writeReported, "cannot be written; edits are not being kept");
+        reportOnce(m_writeReported, "cannot be written; edits are kept until it takes a write again, and lost if Tolvane ends before");
         m_stale = true;
         return false;
     }

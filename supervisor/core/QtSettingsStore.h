@@ -43,6 +43,9 @@ public:
 
     // Where the values live, for messages and the README.
     std::string location() const;
+    // The store could not be read when it was opened: the window shows the
+    // defaults.
+    bool unreadable() const { return m_readReported; }
 
 private:
     explicit QtSettingsStore(std::function<std::unique_ptr<QSettings>()> open);

@@ -1,6 +1,7 @@
 #include "supervisor/core/SettingsJournal.h"
 
 #include <charconv>
+#include <vector>
 
 #include "supervisor/core/ToolTable.h"
 
@@ -111,26 +112,71 @@ bool JournaledSettings::SaveSetting(std::string_view section, std::string_view k
     // Only a choice is looked up before the save: the reactions of loading
     // and the other settings cost nothing more than before.
     const auto change = m_journaling ? settingChange(section, key) : std::nullopt;
-    const std::string before = change ? shownValue(section, key) : std::string();
-    const bool saved = m_inner.SaveSetting(section, key, value);
-    if (!saved) {
-        if (!m_refusing)
-            m_journal.record({JournalEvent::SettingsNotWritten, std::nullopt,
-                              {{"section", std::string(section)}, {"clé", std::string(key)}}});
-        m_refusing = true;
+    std::string before = change ? shownValue(section, key) : std::string();
+    const Where where{std::string(section), std::string(key)};
+    if (!m_inner.SaveSetting(section, key, value)) {
+        keepRefused(where, change, before, std::string(value));
         return false;
     }
-    m_refusing = false;
-    if (!change || before == value) return true;
-    if (!change->isText) {
-        m_journal.record(settingChangeEntry(*change, section, before, std::string(value)));
-        return true;
+    // This save supersedes a refused one of the same setting: the change
+    // runs from what was shown before that one.
+    std::size_t kept = 0;
+    if (const auto it = m_refused.find(where); it != m_refused.end()) {
+        if (it->second.change) before = it->second.before;
+        m_refused.erase(it);
+        kept = 1;
     }
-    auto [it, first] = m_pendingTexts.try_emplace({std::string(section), std::string(key)},
-                                                  PendingText{*change, before, std::string(value)});
-    if (!first) it->second.after = std::string(value);
-    if (textPending) textPending();
+    // The store takes writes again: the values it refused go in now. One it
+    // still refuses keeps the store in its refusing state, so a single bad
+    // key cannot make every later save say "refused" and "accepted" again.
+    auto refused = std::move(m_refused);
+    m_refused.clear();
+    std::vector<std::pair<Where, Refused>> written;
+    for (auto& [at, entry] : refused) {
+        if (m_inner.SaveSetting(at.first, at.second, entry.value))
+            written.emplace_back(at, std::move(entry));
+        else
+            m_refused.emplace(at, std::move(entry));
+    }
+    if (m_refusing && m_refused.empty()) {
+        m_refusing = false;
+        m_journal.record({JournalEvent::SettingsWrittenAgain, std::nullopt,
+                          {{"modifications gardées", std::to_string(kept + written.size())}}});
+    }
+    for (const auto& [at, entry] : written) noteChange(entry.change, at, entry.before, entry.value);
+    noteChange(change, where, before, std::string(value));
     return true;
+}
+
+void JournaledSettings::keepRefused(const Where& where, const std::optional<SettingChange>& change,
+                                    const std::string& before, const std::string& value) {
+    if (!m_refusing)
+        m_journal.record({JournalEvent::SettingsNotWritten, std::nullopt, {{"section", where.first}, {"clé", where.second}}});
+    m_refusing = true;
+    auto [it, first] = m_refused.try_emplace(where, Refused{change, before, value});
+    if (!first) {
+        it->second.value = value;
+        if (!it->second.change && change) it->second.change = change, it->second.before = before;
+    }
+}
+
+void JournaledSettings::retryRefused() {
+    while (!m_refused.empty()) {
+        const auto first = *m_refused.begin();
+        if (!SaveSetting(first.first.first, first.first.second, first.second.value)) return;
+    }
+}
+
+void JournaledSettings::noteChange(const std::optional<SettingChange>& change, const Where& where,
+                                   const std::string& before, const std::string& after) {
+    if (!change || before == after) return;
+    if (!change->isText) {
+        m_journal.record(settingChangeEntry(*change, where.first, before, after));
+        return;
+    }
+    auto [it, first] = m_pendingTexts.try_emplace(where, PendingText{*change, before, after});
+    if (!first) it->second.after = after;
+    if (textPending) textPending();
 }
 
 void JournaledSettings::flushTexts() {

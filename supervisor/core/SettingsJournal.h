@@ -45,7 +45,9 @@ JournalEntry settingChangeEntry(const SettingChange& change, std::string_view se
 // The store the window is given: every call goes to `inner`; once
 // startJournaling() has been called (after loading, whose reactions save the
 // loaded values again), a save that changes a choice is journaled, and a
-// save the store refuses is journaled once for each run of refusals.
+// save the store refuses is journaled once for each run of refusals. A
+// refused value is kept and saved again as soon as the store takes a write,
+// and only then is its change journaled.
 class JournaledSettings final : public SettingsStore {
 public:
     JournaledSettings(SettingsStore& inner, JournalSink& journal) : m_inner(inner), m_journal(journal) {}
@@ -60,10 +62,18 @@ public:
     // Called when a text change starts waiting or waits again: the caller
     // (re)starts its timer and calls flushTexts when it fires.
     std::function<void()> textPending;
+    // Tries the refused values again (as Tolvane ends: the last chance to
+    // keep them).
+    void retryRefused();
 
 private:
+    using Where = std::pair<std::string, std::string>;
     // The stored value, or the default the window showed for it.
     std::string shownValue(std::string_view section, std::string_view key);
+    void noteChange(const std::optional<SettingChange>& change, const Where& where, const std::string& before,
+                    const std::string& after);
+    void keepRefused(const Where& where, const std::optional<SettingChange>& change, const std::string& before,
+                     const std::string& value);
 
     struct PendingText {
         SettingChange change;
@@ -74,7 +84,13 @@ private:
     JournalSink& m_journal;
     bool m_journaling = false;
     bool m_refusing = false;
-    std::map<std::pair<std::string, std::string>, PendingText> m_pendingTexts;
+    std::map<Where, PendingText> m_pendingTexts;
+    struct Refused {
+        std::optional<SettingChange> change;
+        std::string before;  // as the operator saw it before the first refused save
+        std::string value;
+    };
+    std::map<Where, Refused> m_refused;
 };
 
 }  // namespace tolvane

@@ -388,6 +388,9 @@ void Frm_Main::CommandVeille_Click() { MiseEnVeilleForcee(); }
 void Frm_Main::MiseEnVeilleForcee() {
     if (!m_sysTray) {
         m_sysTray = std::make_unique<FrmSysTray>(makeTrayHost());
+        m_sysTray->onAreaChanged = [this](bool present) {
+            m_journal->record({present ? JournalEvent::NotificationAreaBack : JournalEvent::NotificationAreaGone, {}, {}});
+        };
         if (makeAreaWatch) m_sysTray->watchArea(makeAreaWatch());
     }
     m_sysTray->MinimizeToTray(this, true, QStringLiteral("Vantorix: Tools Launcher"));

@@ -125,12 +125,19 @@ void FrmSysTray::watchArea(std::unique_ptr<platform::NotificationAreaWatch> watc
     m_watch = std::move(watch);
     if (!m_watch || m_watch->descriptor() < 0) return;
     m_watchNotifier = std::make_unique<QSocketNotifier>(m_watch->descriptor(), QSocketNotifier::Read);
-    QObject::connect(m_watchNotifier.get(), &QSocketNotifier::activated, this, [this] {
-        // Unknown (the display did not answer) changes nothing.
-        if (const auto present = m_watch->areaPresent(); present && !*present) notificationAreaGone();
-    });
+    QObject::connect(m_watchNotifier.get(), &QSocketNotifier::activated, this,
+                     [this] { areaAnswered(m_watch->areaPresent()); });
     // What happened before the notifier was there.
-    if (const auto present = m_watch->areaPresent(); present && !*present) notificationAreaGone();
+    areaAnswered(m_watch->areaPresent());
+}
+
+void FrmSysTray::areaAnswered(std::optional<bool> present) {
+    // Unknown (the display did not answer) changes nothing.
+    if (!present) return;
+    if (!*present) notificationAreaGone();
+    if (*present == m_areaPresent) return;
+    m_areaPresent = *present;
+    if (onAreaChanged) onAreaChanged(*present);
 }
 
 void FrmSysTray::notificationAreaGone() {

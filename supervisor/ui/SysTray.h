@@ -85,13 +85,18 @@ public:
 
     // Follows the notification area while Tolvane runs.
     void watchArea(std::unique_ptr<platform::NotificationAreaWatch> watch);
+    // Told each time the watched area goes (false) or comes back (true).
+    std::function<void(bool present)> onAreaChanged;
     // The area went away: hidden windows would be out of the operator's
     // reach, so standby falls back to what it does without an area (the main
     // window minimised, the icon shown again when an area comes back).
     void notificationAreaGone();
 
 private:
+    void areaAnswered(std::optional<bool> present);
+
     std::unique_ptr<TrayIconHost> m_host;
+    bool m_areaPresent = true;  // as last answered; taken as there until told otherwise
     // The windows behind the names of ListeFrm: two windows may share a
     // name, and a window may go away while hidden.
     QList<QPointer<QWidget>> m_hiddenForms;

@@ -140,3 +140,16 @@ TEST(Journal, BlockedJournalFolderNeverStopsSupervisionAndIsReportedOnce) {
     EXPECT_EQ(occurrences(s.errors(), complaint), 1u) << s.errors();
     EXPECT_FALSE(std::filesystem::exists(s.journalFolder()));
 }
+
+TEST(Journal, SettingsStoreThatCannotBeReadIsJournaledNotOnlyOnStandardError) {
+    Station s;
+    // A folder where the settings file should be: it can be neither read
+    // nor written.
+    std::filesystem::create_directories(s.settingsFile());
+    s.startTolvane();
+    ASSERT_TRUE(waitForLine(s, std::regex(R"( 5012 \[-\] Les réglages n'ont pas pu être lus : .* \| emplacement : .*/Tolvane\.ini$)"), 10s))
+        << s.errors();
+    const auto lines = s.journalLines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_TRUE(std::regex_search(lines.front(), std::regex(" 1000 \\[-\\] Tolvane démarré"))) << lines.front();
+}

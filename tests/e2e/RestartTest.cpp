@@ -4,6 +4,8 @@
 // its "/Test" box, and its failure box when there is no Tolvane to start.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <signal.h>
 #include <sys/wait.h>
 
@@ -154,6 +156,10 @@ TEST(DailyRestart, WithoutAKrandelThatCanStartTolvaneKeepsSupervising) {
 
 TEST(Krandel, WithoutTolvaneBesideItShowsItsFailureAndEndsWithAnErrorStatus) {
     Station s({.withKrandel = true, .withTolvaneBinary = false});
+    // A file of Krandel's journal long past its 31 days.
+    const std::string expired = s.journalFolder("Krandel") + "/2020-01-01.log";
+    std::filesystem::create_directories(s.journalFolder("Krandel"));
+    writeFile(expired, "2020-01-01 04:07:00 +0100 3100 [-] Krandel attend\n");
     Desktop desk(s.display());
     const auto started = Clock::now();
     const pid_t krandel = s.startProgram("Krandel");
@@ -170,7 +176,7 @@ TEST(Krandel, WithoutTolvaneBesideItShowsItsFailureAndEndsWithAnErrorStatus) {
     EXPECT_NE(exitCode(*ended), -1) << "Krandel did not exit normally";
     EXPECT_EQ(linesMatching(s.journalLines("Krandel"),
                             std::regex(" 3102 \\[-\\] Krandel n'a pas pu démarrer Tolvane \\| programme : .*/Tolvane \\| raison : .+")),
-              1u);
+              1u);    EXPECT_FALSE(std::filesystem::exists(expired)) << "Krandel's journal keeps its old files";
 }
 
 TEST(Krandel, TestSwitchShowsTheCommandFirstAndStartsTolvaneOnlyOnceItIsClosed) {

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -248,4 +249,8 @@ TEST(Standby, IconIsDrawnAndALostNotificationAreaBringsTheWindowBackMinimised) {
     startTrayAndWait(s);
     EXPECT_TRUE(waitUntil(iconDrawn, 15s)) << "no drawn icon once an area came back";
     EXPECT_EQ(wmState(s, *window), IconicState);
+    // Both changes are in the journal, each once.
+    const auto count = [&](const char* pattern) { return linesMatching(s.journalLines(), std::regex(pattern)); };
+    EXPECT_TRUE(waitUntil([&] { return count(" 4004 \\[-\\] La zone de notification est de nouveau là$") == 1; }, 5s));
+    EXPECT_EQ(count(" 4003 \\[-\\] La zone de notification a disparu"), 1u);
 }

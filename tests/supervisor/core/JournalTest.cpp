@@ -51,6 +51,7 @@ TEST(Journal, EscapingKeepsEveryEventOnOneLineOfValidText) {
         {"a\xC2\x85z", "a\\xC2\\x85z"},                       // NEL, a line break to some readers
         {"a\xE2\x80\xA8z\xE2\x80\xA9", "a\\xE2\\x80\\xA8z\\xE2\\x80\\xA9"},  // line and paragraph separators
         {"\\x41", "\\\\x41"},  // an escape's look-alike stays distinguishable
+        {"/X | raison : forgée", "/X \\| raison : forgée"},  // no detail of its own
     };
     for (const auto& c : cases) {
         const std::string escaped = escapeJournalText(c.raw);
@@ -88,7 +89,7 @@ TEST(Journal, LineHoldsInstantOffsetNumberToolTextAndArguments) {
          "<OptDuree:1>\\r\\n"},
         // An index outside the table names no tool.
         {{winter, hours{1}}, {JournalEvent::ToolKilled, 30, {{"programme", "x|y"}}}, 0,
-         "2026-12-08 04:07:12 +0100 2020 [-] Arrêt forcé par le bouton « Kill » | programme : x|y"},
+         "2026-12-08 04:07:12 +0100 2020 [-] Arrêt forcé par le bouton « Kill » | programme : x\\|y"},
     };
     for (const auto& c : cases) {
         const std::string line = formatJournalLine(c.clock, c.entry, c.merged);
@@ -116,16 +117,32 @@ TEST(Journal, RepeatsAreMergedForAMinuteAndTheCapStopsTheDay) {
         {JournalEvent::ToolRestartedByVerification, 6, 61, std::nullopt},
         {JournalEvent::ToolRestartedByVerification, 6, 3600, 1},
         {JournalEvent::ToolRestartedByVerification, 6, 1800, 0},  // clock set back: written
+        // A change of state is written each time: a second outage within a
+        // minute must not end on "answers again".
         {JournalEvent::DisplayNotAnswering, std::nullopt, 1801, 0},
-        {JournalEvent::DisplayNotAnswering, std::nullopt, 1805, std::nullopt},
-        {JournalEvent::DisplayAnsweringAgain, std::nullopt, 1806, 0},
+        {JournalEvent::DisplayAnsweringAgain, std::nullopt, 1805, 0},
+        {JournalEvent::DisplayNotAnswering, std::nullopt, 1806, 0},
+        {JournalEvent::JournalFileUnwritable, std::nullopt, 1809, 0},
+        {JournalEvent::JournalFileUnwritable, std::nullopt, 1809, 0},
         // An operator's two clicks on one row within a minute are two lines.
         {JournalEvent::ToolChoiceChanged, 6, 1810, 0},
         {JournalEvent::ToolChoiceChanged, 6, 1811, 0},
     };
     JournalRepeats repeats;
     for (const auto& s : steps)
-        EXPECT_EQ(repeats.admit(s.event, s.tool, t0 + seconds{s.second}), s.written) << "at second " << s.second;
+        EXPECT_EQ(repeats.admit({s.event, s.tool, {}}, {t0 + seconds{s.second}, {}}), s.written) << "at second " << s.second;
+    // What is still merged away when the run ends: the last repeat, with
+    // the ones before it merged into it.
+    EXPECT_TRUE(repeats.admit({JournalEvent::ToolRestartedByVerification, 6, {{"arguments", "/A"}}}, {t0 + seconds{1830}, {}}) ==
+                std::nullopt);
+    EXPECT_TRUE(repeats.admit({JournalEvent::ToolRestartedByVerification, 6, {{"arguments", "/B"}}}, {t0 + seconds{1840}, {}}) ==
+                std::nullopt);
+    const auto pending = repeats.takePending();
+    ASSERT_EQ(pending.size(), 1u);
+    EXPECT_EQ(formatJournalLine(pending[0].at, pending[0].entry, pending[0].merged).substr(11),
+              "03:30:40 +0000 2003 [6 VX8_Tools_Data] Relancé : la vérification n'a trouvé aucune fenêtre (répété 1 "
+              "fois depuis la ligne précédente) | arguments : /B");
+    EXPECT_TRUE(repeats.takePending().empty());
 
     // A cap of 100 bytes: the line that would pass it is replaced by the
     // notice, then nothing until midnight, even a line that would fit.
@@ -151,6 +168,27 @@ TEST(Journal, RepeatsAreMergedForAMinuteAndTheCapStopsTheDay) {
         EXPECT_EQ(gate->admit(c.day, c.fileSize, c.lineSize), c.decision)
             << "size " << c.fileSize << " + " << c.lineSize;
     }
+}
+
+TEST(Journal, EachLineParsesBackToTheDetailsWrittenAndStaysALine) {
+    const std::string huge(10 * 1024 * 1024, 'a');
+    const std::vector<JournalDetail> details{
+        {"arguments", "/NoBase=0 | raison : forgée | x : y"},
+        {"programme", "C:\\Vantorix\\"},  // a backslash just before the separator
+        {"raison", std::string("\\|\n\x01\xFF | ", 8)},
+        {"vide", ""},
+    };
+    const JournalClock clock{at(2026, 12, 8, 4, 7, 12), hours{1}};
+    const std::string line = formatJournalLine(clock, {JournalEvent::ToolStartRefused, 6, details});
+    EXPECT_EQ(journalLineDetails(line), details) << line;
+    // One huge value is cut at the bound and says how long it was.
+    const std::string cut = formatJournalLine(clock, {JournalEvent::ToolTextChanged, 6, {{"avant", huge}, {"après", "x"}}});
+    EXPECT_LT(cut.size(), 2 * JournalDetailLimit);
+    EXPECT_EQ(journalLineDetails(cut),
+              (std::vector<JournalDetail>{{"avant", std::string(JournalDetailLimit, 'a') + " [...] (tronqué, 10485760 octets en tout)"},
+                                          {"après", "x"}}));
+    // Never inside an escape or a character.
+    EXPECT_EQ(escapeJournalText("aé\n", 2), "a [...] (tronqué, 4 octets en tout)");
 }
 
 TEST(Journal, EveryEventHasItsOwnNumberAndText) {

@@ -94,19 +94,53 @@ TEST(SettingsJournal, TextsWaitUntilTheyStandStillAndRefusalsAreRecordedOncePerR
     settings.flushTexts();
     EXPECT_TRUE(journal.lines.empty());
 
-    // A store that refuses: one line for the run of refusals, one more
-    // after it has written again and refuses anew; a refused choice is no
-    // change.
+    // A store that refuses: one line for the run of refusals; the refused
+    // values are kept, written with the next write the store takes, and
+    // only then journaled as changes.
+    store.values[{"Check", "Idx_5"}] = "1";
     store.refuseWrites = true;
     EXPECT_FALSE(settings.SaveSetting("Check", "Idx_5", "0"));
-    EXPECT_FALSE(settings.SaveSetting("Launch", "Idx_5", "0"));
+    EXPECT_FALSE(settings.SaveSetting("Launch", "Idx_5", "1"));
+    EXPECT_FALSE(settings.SaveSetting("Check", "Idx_5", "2"));
     store.refuseWrites = false;
     EXPECT_TRUE(settings.SaveSetting("Tempo", "Idx_5", "2000"));
+    EXPECT_EQ(store.values[MemorySettingsStore::Key("Check", "Idx_5")], "2");
+    EXPECT_EQ(store.values[MemorySettingsStore::Key("Launch", "Idx_5")], "1");
     store.refuseWrites = true;
-    EXPECT_FALSE(settings.SaveSetting("Check", "Idx_5", "0"));
+    EXPECT_FALSE(settings.SaveSetting("Minimiser", "Idx_5", "1"));
+    store.refuseWrites = false;
+    settings.retryRefused();  // as Tolvane ends
     const std::string refused =
-        "5010 [-] Les réglages n'ont pas pu être enregistrés : ils seront perdus au prochain démarrage | section : ";
-    EXPECT_EQ(journal.lines, (std::vector<std::string>{refused + "Check | clé : Idx_5", refused + "Check | clé : Idx_5"}));
+        "5010 [-] Les réglages n'ont pas pu être enregistrés : les modifications sont gardées et seront enregistrées "
+        "dès que le stockage les acceptera, perdues si Tolvane s'arrête avant | section : ";
+    const std::string again = "5011 [-] Les réglages sont de nouveau enregistrés, les modifications gardées comprises | "
+                              "modifications gardées : ";
+    EXPECT_EQ(journal.lines, (std::vector<std::string>{
+                                 refused + "Check | clé : Idx_5", again + "2",
+                                 "5001 [5 VX8_Player] Réglage de l'outil modifié | réglage : Vérifier | avant : coché | après : grisé",
+                                 "5001 [5 VX8_Player] Réglage de l'outil modifié | réglage : Lancer | avant : décoché | après : coché",
+                                 refused + "Minimiser | clé : Idx_5", again + "1",
+                                 "5001 [5 VX8_Player] Réglage de l'outil modifié | réglage : Minimiser | avant : décoché | après : coché"}));
+}
+
+TEST(SettingsJournal, OneKeyTheStoreKeepsRefusingIsNoRunOfRefusalsAndAcceptances) {
+    struct RefusingOneKey final : SettingsStore {
+        MemorySettingsStore inner;
+        std::string GetSetting(std::string_view s, std::string_view k, std::string_view d) override {
+            return inner.GetSetting(s, k, d);
+        }
+        bool SaveSetting(std::string_view s, std::string_view k, std::string_view v) override {
+            return k != "Idx_9" && inner.SaveSetting(s, k, v);
+        }
+    } store;
+    RecordingJournal journal;
+    JournaledSettings settings(store, journal);
+    settings.startJournaling();
+    EXPECT_FALSE(settings.SaveSetting("Launch", "Idx_9", "1"));
+    for (const char* value : {"1", "0"}) EXPECT_TRUE(settings.SaveSetting("Check", "Idx_5", value));
+    ASSERT_EQ(journal.lines.size(), 3u);
+    EXPECT_TRUE(journal.lines[0].starts_with("5010 ")) << journal.lines[0];
+    EXPECT_TRUE(journal.lines[1].starts_with("5001 [5 VX8_Player] Réglage de l'outil modifié | réglage : Vérifier")) << journal.lines[1];
 }
 
 TEST(RestartTally, TodaysRestartsAreCountedFromTheFileAndAsTheyHappen) {
@@ -121,12 +155,22 @@ TEST(RestartTally, TodaysRestartsAreCountedFromTheFileAndAsTheyHappen) {
              "2026-12-08 03:14:00 +0100 2003 [31 X] Relancé : la vérification n'a trouvé aucune fenêtre",
              // the same words inside a detail are not a count
              "2026-12-08 02:00:00 +0100 2003 [5 VX8_Player] Relancé : la vérification n'a trouvé aucune fenêtre | arguments : (répété 9 fois",
-             "garbage", ""}) {
+             "garbage", "",
+             // cut short by a power failure, at any byte: nothing counted
+             "2026-12-08 03:59:00 +0100 2003 [6 VX8_Tools_Data] Rel",
+             "2026-12-08 03:59:00 +0100 2003 [6 VX8_Tools_Data] ",
+             "2026-12-08 03:59:00 +0100 2003 [6 VX8_Tools_Data]",
+             "2026-12-08 03:59:00 +0100 2003 [6 VX8_Too",
+             "2026-12-08 03:59:00 +0100 2003 [6",
+             "2026-12-08 03:59:00 +0100 2003 [-] Relancé : la vérification n'a trouvé aucune fenêtre",
+             // a forged count cannot wrap the tally round
+             "2026-12-08 01:00:00 +0100 2003 [7 VX8_Player_B] Relancé : la vérification n'a trouvé aucune fenêtre (répété 2147483647 fois",
+             "2026-12-08 01:00:01 +0100 2003 [7 VX8_Player_B] Relancé : la vérification n'a trouvé aucune fenêtre (répété 2147483646 fois"}) {
         tally.noteLine(line);
     }
     EXPECT_EQ(restartTooltip(tally.today(6, today)), "Relancé 6 fois aujourd'hui, la dernière fois à 03:12:45");
     EXPECT_EQ(restartTooltip(tally.today(5, today)), "Relancé 1 fois aujourd'hui, la dernière fois à 02:00:00");
-    EXPECT_EQ(restartTooltip(tally.today(7, today)), "Aucune relance aujourd'hui");
+    EXPECT_EQ(tally.today(7, today).count, 2147483647);
     tally.note(6, today + hours{4} + minutes{10});
     EXPECT_EQ(tally.today(6, today), (RestartsToday{7, hours{4} + minutes{10}}));
     // Midnight: the count is the new day's own, and the old one is not shown.
