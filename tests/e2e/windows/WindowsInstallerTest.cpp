@@ -21,6 +21,8 @@
 //   refusal is recognised by where the install stopped.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -316,22 +318,40 @@ TEST_F(WindowsInstaller, InstallsStartsUpgradesAndUninstallsUnderWine) {
     ASSERT_NO_FATAL_FAILURE(msiexecStep(station, "install",
                                         {"/i", "C:\\older.msi", "INSTALLDIR=" + kSuiteFolder, "AUTOSTART=1"}, 0,
                                         deploy + "/Tolvane.exe", stamp.msiVersion(), nullptr));
-    const pid_t wine = station.start(kSuiteFolder + "Tolvane.exe");
+    // One of the suite's tools beside it, launched at once and verified:
+    // it must keep running through the upgrade, and never be started twice.
+    copyInto(WineStation::standinExe(), station.hostPath(kSuiteFolder) + "VX8_Library.exe");
+    for (const auto& [section, value] : {std::pair{"Launch", "1"}, {"Tempo", "0"}, {"Check", "1"}, {"Freq", "0"}})
+        ASSERT_TRUE(station.regSet(kSettingsKey + "\\" + section, "Idx_0", value));
     const std::string caption = "Vantorix: Tools Launcher - " + stamp.text;
-    const bool shown = tolvane::testsupport::waitUntil([&] { return station.windowExists(caption); }, 60s);
+    const auto startInstalled = [&] {
+        const pid_t wine = station.start(kSuiteFolder + "Tolvane.exe", {"/Veille=True"});
+        return std::pair{wine, tolvane::testsupport::waitUntil([&] { return station.windowExists(caption); }, 60s)};
+    };
+    const auto [wine, shown] = startInstalled();
+    const bool toolStarted =
+        tolvane::testsupport::waitUntil([&] { return station.windowExists("VX8_Library"); }, 30s);
     bool fromSuiteFolder = false;
     for (const pid_t pid : station.processes("Tolvane.exe")) {
         const auto args = station.commandLine(pid);
         fromSuiteFolder |= !args.empty() && args[0] == kSuiteFolder + "Tolvane.exe";
     }
-    // Ended before any assertion can leave it running.
-    const auto killed = station.run({"taskkill", "/f", "/im", "Tolvane.exe"}, 60s);
-    const bool gone = tolvane::testsupport::waitUntil([&] { return station.processes("Tolvane.exe").empty(); }, 30s);
+    // The scripted stop before an upgrade: taskkill without /f, which
+    // Tolvane takes without a question, in standby too.
+    const auto stopTolvane = [&] {
+        const auto stopped = station.run({"taskkill", "/im", "Tolvane.exe"}, 60s);
+        const bool gone = tolvane::testsupport::waitUntil([&] { return station.processes("Tolvane.exe").empty(); }, 30s);
+        if (!gone) station.run({"taskkill", "/f", "/im", "Tolvane.exe"}, 60s);
+        return std::pair{stopped, gone};
+    };
+    const auto [stopped, gone] = stopTolvane();
     tolvane::testsupport::waitForExit(wine, 30s);
     EXPECT_TRUE(shown) << "no window \"" << caption << "\"";
+    EXPECT_TRUE(toolStarted) << "the installed Tolvane did not launch VX8_Library";
     EXPECT_TRUE(fromSuiteFolder) << "no Tolvane.exe process running from " << kSuiteFolder;
-    EXPECT_EQ(killed.status, 0) << killed.output;
-    ASSERT_TRUE(gone) << "Tolvane.exe still runs after taskkill /f";
+    EXPECT_EQ(stopped.status, 0) << stopped.output;
+    ASSERT_TRUE(gone) << "Tolvane.exe still runs after taskkill without /f";
+    EXPECT_EQ(station.processes("VX8_Library.exe").size(), 1u) << "the tool did not keep running";
 
     // What is not the MSI's: a program of the suite in the same folder, the
     // operator's settings (whatever Tolvane wrote at its first start plus one
@@ -347,8 +367,17 @@ TEST_F(WindowsInstaller, InstallsStartsUpgradesAndUninstallsUnderWine) {
     // wine), and nothing changes. Uninstall: ours gone, the suite's and the
     // operator's stay.
     const std::string replaced = stage.file("Tolvane.exe");
-    ASSERT_NO_FATAL_FAILURE(
-        msiexecStep(station, "upgrade", {"/i", "C:\\newer.msi"}, 0, replaced, newer.msiVersion(), &settings));
+    ASSERT_NO_FATAL_FAILURE(msiexecStep(station, "upgrade", {"/i", "C:\\newer.msi", "REBOOT=ReallySuppress"}, 0,
+                                        replaced, newer.msiVersion(), &settings));
+    // The new Tolvane supervises the tool that kept running, and starts no
+    // second copy of it.
+    const auto [upgraded, upgradedShown] = startInstalled();
+    EXPECT_TRUE(upgradedShown) << "the upgraded Tolvane showed no window";
+    EXPECT_FALSE(tolvane::testsupport::waitUntil([&] { return station.processes("VX8_Library.exe").size() > 1; }, 5s))
+        << "the upgraded Tolvane started VX8_Library a second time";
+    EXPECT_TRUE(stopTolvane().second);
+    tolvane::testsupport::waitForExit(upgraded, 30s);
+    for (const pid_t pid : station.processes("VX8_Library.exe")) ::kill(pid, SIGKILL);
     ASSERT_NO_FATAL_FAILURE(
         msiexecStep(station, "downgrade", {"/i", "C:\\older.msi"}, kRefused, replaced, newer.msiVersion(), &settings));
     msiexecStep(station, "uninstall", {"/x", "C:\\newer.msi"}, 0, "", kAbsent, &settings);
