@@ -11,6 +11,8 @@
 set -euo pipefail
 [ -n "${BENCH_TRACE:-}" ] && set -x
 root="$(cd "$(dirname "$0")/.." && pwd)"
+source "$root/scripts/lib.sh"
+mark_run bench-windows
 "$root/scripts/build-windows" >/dev/null 2>&1
 "$root/scripts/build" >/dev/null
 build="${TOLVANE_BUILD_DIR:-$root/build}"
@@ -28,7 +30,7 @@ pids=()
 cleanup() {
   WINEPREFIX="$work/prefix" timeout 20 "$wineserver" -k >/dev/null 2>&1 || true
   for p in "${pids[@]}"; do kill -KILL "$p" 2>/dev/null || true; done
-  pkill -KILL -f "^$work/" 2>/dev/null || true
+  end_marked_processes
   wait 2>/dev/null || true
   rm -rf "$work"
 }
