@@ -55,16 +55,23 @@ int main(int argc, char** argv) {
 
     tolvane::QtJournal journal(application);
 
+    // A start that must not supervise says why, in the journal, the system's
+    // log (before the process goes) and on standard error, and ends with 0.
+    const auto endWithoutSupervising = [&journal](const tolvane::JournalEntry& entry, const std::string& message) {
+        journal.record(entry);
+        std::fprintf(stderr, "%s\n", message.c_str());
+        tolvane::platform::flushSystemLog(std::chrono::seconds{1});
+        return 0;
+    };
+
     // Started in the services' session (a deployment agent, a service): no
     // tool's window can be seen from there, so supervising would start the
     // whole suite a second time. Say why, and never supervise.
     if (const auto session = tolvane::platform::ownSessionId(); tolvane::inServicesSession(session)) {
-        journal.record({tolvane::JournalEvent::StartedInServicesSession, {},
-                        {{"session", std::to_string(*session)}, {"ligne de commande", commandLine}}});
-        std::fprintf(stderr, "%s: started in session 0, where no tool's window can be seen: not supervising\n",
-                     application.c_str());
-        tolvane::platform::flushSystemLog(std::chrono::seconds{1});
-        return 0;
+        return endWithoutSupervising(
+            {tolvane::JournalEvent::StartedInServicesSession, {},
+             {{"session", std::to_string(*session)}, {"ligne de commande", commandLine}}},
+            application + ": started in session 0, where no tool's window can be seen: not supervising");
     }
 
     // One Tolvane: a second start shows the running one (when an operator
@@ -75,22 +82,18 @@ int main(int argc, char** argv) {
     const auto claim = instance.claim(askToShow);
     if (claim == tolvane::SingleInstance::Claim::AnotherSession) {
         const auto& other = instance.otherSession();
-        journal.record({tolvane::JournalEvent::TolvaneInOtherSession,
-                        {},
-                        {{"session", std::to_string(other.session)},
-                         {"utilisateur", other.user.empty() ? "inconnu" : other.user},
-                         {"ligne de commande", commandLine}}});
-        std::fprintf(stderr, "%s: a Tolvane already supervises from session %u (%s); this one ends.\n",
-                     application.c_str(), static_cast<unsigned>(other.session), other.user.c_str());
-        tolvane::platform::flushSystemLog(std::chrono::seconds{1});
-        return 0;
+        return endWithoutSupervising({tolvane::JournalEvent::TolvaneInOtherSession,
+                                      {},
+                                      {{"session", std::to_string(other.session)},
+                                       {"utilisateur", other.user.empty() ? "inconnu" : other.user},
+                                       {"ligne de commande", commandLine}}},
+                                     application + ": a Tolvane already supervises from session " +
+                                         std::to_string(other.session) + " (" + other.user + "); this one ends.");
     }
-    if (claim == tolvane::SingleInstance::Claim::AnotherRuns) {
-        journal.record({tolvane::JournalEvent::SecondTolvaneTurnedAway, {}, {{"ligne de commande", commandLine}}});
-        std::fprintf(stderr, "%s\n",
-                     tolvane::secondStartMessage(application, askToShow).c_str());
-        return 0;
-    }
+    if (claim == tolvane::SingleInstance::Claim::AnotherRuns)
+        return endWithoutSupervising(
+            {tolvane::JournalEvent::SecondTolvaneTurnedAway, {}, {{"ligne de commande", commandLine}}},
+            tolvane::secondStartMessage(application, askToShow));
     // Asked to end by the system from here on: the request waits for the
     // event loop, so the run's start line always gets its closing line.
     const int terminationFd = tolvane::platform::terminationRequests();
