@@ -26,8 +26,8 @@
 #include <string>
 
 #include "platform/platform.h"
-#include "supervisor/core/QtJournal.h"
-#include "supervisor/core/SettingsStore.h"
+#include "journal/JournalFiles.h"
+#include "supervisor/settings/SettingsStore.h"
 #include "supervisor/ui/Frm_Main.h"
 
 using namespace tolvane;
@@ -122,7 +122,7 @@ int main(int argc, char** argv) {
 
     // The journal as Tolvane has it (under $XDG_DATA_HOME): an idle hour
     // writes nothing, and this shows what having it costs.
-    QtJournal journal("bench_idle_hour");
+    JournalFiles journal("bench_idle_hour");
     Frm_Main window(clock, settings);
     window.setJournal(journal, [&journal] { journal.removeExpiredFiles(); });
     window.Form_Initialize();

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "fuzz/FuzzCheck.h"
-#include "supervisor/core/QtSettingsStore.h"
+#include "supervisor/settings/IniText.h"
 
 namespace ini = tolvane::ini;
 

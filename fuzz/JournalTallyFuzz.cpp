@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "fuzz/FuzzCheck.h"
-#include "supervisor/core/Journal.h"
+#include "journal/Journal.h"
 
 using namespace tolvane;
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "fuzz/FuzzCheck.h"
-#include "platform/WindowsCommandLine.h"
+#include "platform/shared/WindowsCommandLine.h"
 
 using tolvane::platform::quoteWindowsArgument;
 using tolvane::platform::splitWindowsArguments;

@@ -10,10 +10,10 @@
 #include "common/MonotonicTickCount.h"
 #include "platform/platform.h"
 #include "restart/RestartRules.h"
-#include "supervisor/core/QtJournal.h"
-#include "supervisor/core/Startup.h"
-#include "supervisor/ui/AppIcon.h"
-#include "supervisor/ui/QtTranslation.h"
+#include "journal/JournalFiles.h"
+#include "common/ApplicationName.h"
+#include "common/qt/AppIcon.h"
+#include "common/qt/QtTranslation.h"
 
 namespace {
 const QString Caption = QStringLiteral("Tools Launcher Launcher");
@@ -41,7 +41,7 @@ int main(int argc, char** argv) {
     // Krandel's own journal (its own folder and its own name in the
     // system's log): Tolvane has ended by now, so only Krandel can tell
     // whether the station got its supervisor back.
-    tolvane::QtJournal journal(
+    tolvane::JournalFiles journal(
         tolvane::applicationName(platform->ownExecutablePath(), tolvane::platform::executableSuffix()));
     journal.record({tolvane::JournalEvent::RestarterWaiting, {}, {{"ligne de commande", commandLine},
                                                                   {"attente", "10 s"}}});

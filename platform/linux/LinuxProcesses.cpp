@@ -29,7 +29,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "platform/WindowsCommandLine.h"
+#include "platform/shared/WindowsCommandLine.h"
 #include "platform/linux/LinuxBackend.h"
 
 extern char** environ;

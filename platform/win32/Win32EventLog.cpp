@@ -17,8 +17,8 @@
 #include <string>
 
 #include "JournalMessages.h"  // windmc's header of win32/JournalMessages.mc
-#include "platform/SystemLogQueue.h"
-#include "platform/WindowsEventLog.h"
+#include "platform/shared/SystemLogQueue.h"
+#include "platform/shared/WindowsEventLog.h"
 #include "platform/platform.h"
 #include "platform/win32/Win32Backend.h"
 

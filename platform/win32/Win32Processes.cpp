@@ -13,7 +13,7 @@
 
 #include <algorithm>
 
-#include "platform/WindowsCommandLine.h"
+#include "platform/shared/WindowsCommandLine.h"
 #include "platform/win32/Win32Backend.h"
 
 namespace tolvane::platform::win32backend {

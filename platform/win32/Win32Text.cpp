@@ -5,7 +5,7 @@
 
 #include <climits>
 
-#include "platform/WindowsCommandLine.h"
+#include "platform/shared/WindowsCommandLine.h"
 #include "platform/win32/Win32Backend.h"
 
 namespace tolvane::platform::win32backend {

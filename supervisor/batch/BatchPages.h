@@ -10,7 +10,7 @@
 
 #include "platform/platform.h"
 #include "supervisor/batch/BatchClock.h"
-#include "supervisor/core/SettingsStore.h"
+#include "supervisor/settings/SettingsStore.h"
 #include "supervisor/supervision/ToolSupervision.h"
 
 namespace tolvane {

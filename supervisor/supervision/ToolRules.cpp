@@ -5,7 +5,7 @@
 #include <cmath>
 
 #include "supervisor/core/NumericText.h"
-#include "supervisor/core/Startup.h"
+#include "supervisor/core/TextHelpers.h"
 
 namespace tolvane {
 

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "supervisor/core/Startup.h"
+#include "supervisor/core/TextHelpers.h"
 #include "supervisor/supervision/ToolRules.h"
 
 namespace tolvane {

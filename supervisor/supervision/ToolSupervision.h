@@ -12,8 +12,8 @@
 
 #include "common/MonotonicTickCount.h"
 #include "platform/platform.h"
-#include "supervisor/core/Journal.h"
-#include "supervisor/core/SettingsStore.h"
+#include "journal/Journal.h"
+#include "supervisor/settings/SettingsStore.h"
 #include "supervisor/core/ToolTable.h"
 
 namespace tolvane {

@@ -17,7 +17,7 @@
 #include <algorithm>
 #include <iterator>
 
-#include "supervisor/ui/AppIcon.h"
+#include "common/qt/AppIcon.h"
 #include "supervisor/ui/Frm_Main.h"
 #include "supervisor/ui/ToolCheckBox.h"
 #include "supervisor/ui/TwipsPage.h"

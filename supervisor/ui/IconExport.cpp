@@ -5,7 +5,7 @@
 #include <QIcon>
 #include <QPixmap>
 
-#include "supervisor/ui/AppIcon.h"
+#include "common/qt/AppIcon.h"
 
 int main(int argc, char** argv) {
     if (argc < 2) return 2;

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "e2e/Station.h"
+#include "tests/support/e2e/Station.h"
 
-using namespace tolvane::e2e;
+using namespace tolvane::testsupport;
 using namespace tolvane::testsupport;
 
 namespace {

@@ -10,11 +10,11 @@
 #include <filesystem>
 #include <regex>
 
-#include "e2e/Desktop.h"
-#include "e2e/Station.h"
-#include "support/SessionManager.h"
+#include "tests/support/e2e/Desktop.h"
+#include "tests/support/e2e/Station.h"
+#include "tests/support/posix/SessionManager.h"
 
-using namespace tolvane::e2e;
+using namespace tolvane::testsupport;
 using namespace tolvane::testsupport;
 
 namespace {

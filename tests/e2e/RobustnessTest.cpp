@@ -19,10 +19,10 @@
 #include <optional>
 #include <string>
 
-#include "e2e/Holdings.h"
-#include "e2e/Station.h"
+#include "tests/support/e2e/Holdings.h"
+#include "tests/support/e2e/Station.h"
 
-using namespace tolvane::e2e;
+using namespace tolvane::testsupport;
 using namespace tolvane::testsupport;
 
 namespace {

@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "e2e/Desktop.h"
-#include "e2e/Station.h"
+#include "tests/support/e2e/Desktop.h"
+#include "tests/support/e2e/Station.h"
 
-using namespace tolvane::e2e;
+using namespace tolvane::testsupport;
 using namespace tolvane::testsupport;
 
 namespace {

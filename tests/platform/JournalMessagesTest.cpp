@@ -11,8 +11,8 @@
 #include <regex>
 #include <string>
 
-#include "platform/WindowsEventLog.h"
-#include "supervisor/core/Journal.h"
+#include "platform/shared/WindowsEventLog.h"
+#include "journal/Journal.h"
 
 namespace {
 

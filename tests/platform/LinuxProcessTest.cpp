@@ -17,11 +17,11 @@
 #include <set>
 #include <sstream>
 
-#include "platform/WindowsCommandLine.h"
+#include "platform/shared/WindowsCommandLine.h"
 #include "platform/platform.h"
 #include "standin/StandinLog.h"
-#include "support/Processes.h"
-#include "support/TempFolder.h"
+#include "tests/support/posix/Processes.h"
+#include "tests/support/posix/TempFolder.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <string>
 
 #include "platform/linux/LinuxBackend.h"
-#include "support/TempFolder.h"
+#include "tests/support/posix/TempFolder.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/WindowsCommandLine.h"
+#include "platform/shared/WindowsCommandLine.h"
 
 using tolvane::platform::quoteWindowsArgument;
 using tolvane::platform::splitWindowsArguments;

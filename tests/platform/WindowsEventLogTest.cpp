@@ -13,8 +13,8 @@
 #include <tuple>
 #include <vector>
 
-#include "platform/SystemLogQueue.h"
-#include "platform/WindowsEventLog.h"
+#include "platform/shared/SystemLogQueue.h"
+#include "platform/shared/WindowsEventLog.h"
 
 namespace {
 

@@ -14,9 +14,9 @@
 
 #include "platform/platform.h"
 #include "standin/StandinLog.h"
-#include "support/Processes.h"
-#include "support/TempFolder.h"
-#include "support/XServer.h"
+#include "tests/support/posix/Processes.h"
+#include "tests/support/posix/TempFolder.h"
+#include "tests/support/posix/XServer.h"
 
 namespace {
 

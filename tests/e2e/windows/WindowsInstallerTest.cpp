@@ -31,13 +31,13 @@
 #include <sstream>
 #include <tuple>
 
-#include "e2e/windows/WineStation.h"
-#include "support/Processes.h"
+#include "tests/support/wine/WineStation.h"
+#include "tests/support/posix/Processes.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using namespace tolvane::e2e;
+using namespace tolvane::testsupport;
 using tolvane::testsupport::readFile;
 using Strings = std::vector<std::string>;
 using Column = std::map<std::string, std::string>;

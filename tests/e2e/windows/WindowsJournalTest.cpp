@@ -31,18 +31,18 @@
 #include <thread>
 #include <vector>
 
-#include "e2e/windows/WineStation.h"
-#include "platform/WindowsEventLog.h"
-#include "supervisor/core/QtJournal.h"
+#include "tests/support/wine/WineStation.h"
+#include "platform/shared/WindowsEventLog.h"
+#include "journal/JournalFiles.h"
 #include "supervisor/core/ToolTable.h"
-#include "support/Processes.h"
-#include "support/TempFolder.h"
+#include "tests/support/posix/Processes.h"
+#include "tests/support/posix/TempFolder.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-using tolvane::e2e::WineStation;
+using tolvane::testsupport::WineStation;
 using tolvane::testsupport::readFile;
 using tolvane::testsupport::waitForExit;
 using tolvane::testsupport::waitUntil;
@@ -55,7 +55,7 @@ const std::string SourcesKey = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\A
 // resources back.
 std::set<std::uint32_t> messageIds(const std::string& executable, std::string& output) {
     const auto read =
-        tolvane::e2e::runOnHost({"x86_64-w64-mingw32-windres", "-J", "coff", "-O", "rc", "-i", executable});
+        tolvane::testsupport::runOnHost({"x86_64-w64-mingw32-windres", "-J", "coff", "-O", "rc", "-i", executable});
     output = read.output;
     std::set<std::uint32_t> ids;
     const std::regex id(R"(MessageId = 0x([0-9a-fA-F]+))");
@@ -71,11 +71,11 @@ TEST(WindowsJournal, BothProgramsCarryAMessagePerEventAndTheMsiRegistersThemAsSo
 
     const std::string msi = WineStation::windowsBuild() + "/Tolvane-" + WineStation::versionStamp() + "-x64.msi";
     ASSERT_TRUE(fs::exists(msi)) << msi << " (scripts/build-windows)";
-    const auto registry = tolvane::e2e::msiTable(msi, "Registry");
+    const auto registry = tolvane::testsupport::msiTable(msi, "Registry");
     // The components the default feature installs (the logon start's is
     // not one of them).
     std::set<std::string> defaultComponents;
-    for (const auto& row : tolvane::e2e::msiTable(msi, "FeatureComponents"))
+    for (const auto& row : tolvane::testsupport::msiTable(msi, "FeatureComponents"))
         if (row.size() >= 2 && row[0] == "Tolvane") defaultComponents.insert(row[1]);
 
     struct Program {
@@ -148,8 +148,8 @@ TEST(WindowsJournal, ARestartAfterAFailedVerificationReachesTheEventLogAsAWarnin
     ASSERT_TRUE(fs::exists(WineStation::standinExe())) << WineStation::standinExe();
     for (const auto& entry : fs::directory_iterator(deploy))
         if (entry.is_regular_file())
-            tolvane::e2e::copyInto(entry.path(), folder + "/" + entry.path().filename().string());
-    tolvane::e2e::copyInto(WineStation::standinExe(), folder + "/" + toolName + ".exe");
+            tolvane::testsupport::copyInto(entry.path(), folder + "/" + entry.path().filename().string());
+    tolvane::testsupport::copyInto(WineStation::standinExe(), folder + "/" + toolName + ".exe");
 
     // Started by the launch sequence and verified at "01 Min", which takes
     // three seconds with the wall clock twenty times as fast.

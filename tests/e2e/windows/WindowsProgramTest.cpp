@@ -36,11 +36,11 @@
 
 #include <QSettings>
 
-#include "e2e/Desktop.h"
-#include "e2e/Station.h"
-#include "e2e/windows/WineStation.h"
+#include "tests/support/e2e/Desktop.h"
+#include "tests/support/e2e/Station.h"
+#include "tests/support/wine/WineStation.h"
 
-using namespace tolvane::e2e;
+using namespace tolvane::testsupport;
 using namespace tolvane::testsupport;
 
 namespace {

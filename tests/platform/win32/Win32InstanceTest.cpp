@@ -9,9 +9,9 @@
 
 #include <thread>
 
-#include "Win32ProcessFixture.h"
+#include "tests/support/win32/Win32ProcessFixture.h"
 
-namespace tolvane::testsupport::win32 {
+namespace tolvane::testsupport {
 namespace {
 
 using tolvane::platform::createInstanceLock;
@@ -63,4 +63,4 @@ TEST_F(Win32Sessions, ProcessesOfANameWhateverItsCaseWithTheirSessionAndUser) {
 }
 
 }  // namespace
-}  // namespace tolvane::testsupport::win32
+}  // namespace tolvane::testsupport

@@ -7,10 +7,10 @@
 
 #include <algorithm>
 
-#include "Win32ProcessFixture.h"
+#include "tests/support/win32/Win32ProcessFixture.h"
 #include "platform/win32/Win32Backend.h"
 
-namespace tolvane::testsupport::win32 {
+namespace tolvane::testsupport {
 namespace {
 
 using tolvane::platform::ProcessInfo;
@@ -123,4 +123,4 @@ TEST_F(Win32ProcessList, AGoneProcessHasNoWorkingSet) {
 }
 
 }  // namespace
-}  // namespace tolvane::testsupport::win32
+}  // namespace tolvane::testsupport

@@ -6,10 +6,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "Win32ProcessFixture.h"
+#include "tests/support/win32/Win32ProcessFixture.h"
 #include "platform/win32/Win32Backend.h"
 
-namespace tolvane::testsupport::win32 {
+namespace tolvane::testsupport {
 namespace {
 
 using tolvane::platform::win32backend::toWide;
@@ -83,4 +83,4 @@ TEST_F(Win32Standin, TheSidecarsTimersEndItNormallyOrAsACrash) {
 }
 
 }  // namespace
-}  // namespace tolvane::testsupport::win32
+}  // namespace tolvane::testsupport

@@ -11,12 +11,12 @@
 #include <map>
 #include <set>
 
-#include "Win32ProcessFixture.h"
-#include "platform/WindowsCommandLine.h"
+#include "tests/support/win32/Win32ProcessFixture.h"
+#include "platform/shared/WindowsCommandLine.h"
 #include "platform/win32/Win32Backend.h"
 #include "supervisor/core/ToolTable.h"
 
-namespace tolvane::testsupport::win32 {
+namespace tolvane::testsupport {
 namespace {
 
 using tolvane::platform::ShowState;
@@ -273,4 +273,4 @@ TEST_F(Win32Start, StartingNeverWaitsForTheProgram) {
 }
 
 }  // namespace
-}  // namespace tolvane::testsupport::win32
+}  // namespace tolvane::testsupport

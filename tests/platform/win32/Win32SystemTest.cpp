@@ -10,12 +10,12 @@
 #include <ctime>
 #include <set>
 
-#include "Win32TestSupport.h"
+#include "tests/support/win32/Win32TestSupport.h"
 #include "platform/platform.h"
 #include "platform/win32/Win32Backend.h"
 #include "tolvane_version.h"
 
-namespace tolvane::testsupport::win32 {
+namespace tolvane::testsupport {
 namespace {
 
 using tolvane::platform::ShowState;
@@ -167,4 +167,4 @@ TEST(Win32Version, TheIconHoldsTheFourSizes) {
 }
 
 }  // namespace
-}  // namespace tolvane::testsupport::win32
+}  // namespace tolvane::testsupport

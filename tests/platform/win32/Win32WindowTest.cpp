@@ -5,9 +5,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "Win32ProcessFixture.h"
+#include "tests/support/win32/Win32ProcessFixture.h"
 
-namespace tolvane::testsupport::win32 {
+namespace tolvane::testsupport {
 namespace {
 
 using tolvane::platform::ShowState;
@@ -73,4 +73,4 @@ TEST_F(Win32Windows, SeveralTitlesAreAnsweredInOrderAndAKilledToolsWindowIsGone)
 }
 
 }  // namespace
-}  // namespace tolvane::testsupport::win32
+}  // namespace tolvane::testsupport

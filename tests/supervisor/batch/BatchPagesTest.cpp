@@ -13,10 +13,10 @@
 #include "common/MonotonicTickCount.h"
 #include "platform/fake/FakePlatform.h"
 #include "supervisor/batch/BatchPages.h"
-#include "supervisor/core/SettingsStore.h"
-#include "supervisor/support/FakeToolRows.h"
+#include "supervisor/settings/SettingsStore.h"
+#include "tests/support/fake/FakeToolRows.h"
 
-namespace tolvane::testing {
+namespace tolvane::testsupport {
 namespace {
 
 using namespace std::chrono;
@@ -552,4 +552,4 @@ INSTANTIATE_TEST_SUITE_P(
                          at(2025, 11, 2, 2, 30), "date 2025-11-02 02h 30"}));
 
 }  // namespace
-}  // namespace tolvane::testing
+}  // namespace tolvane::testsupport

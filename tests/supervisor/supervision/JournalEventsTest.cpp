@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "SupervisionFixture.h"
+#include "tests/support/fake/SupervisionFixture.h"
 
-namespace tolvane::testing {
+namespace tolvane::testsupport {
 namespace {
 
 using namespace std::chrono;
@@ -125,4 +125,4 @@ TEST_F(JournalEventsTest, KillAndTheDisplaysSilenceAreJournaledOnceEachWay) {
 }
 
 }  // namespace
-}  // namespace tolvane::testing
+}  // namespace tolvane::testsupport

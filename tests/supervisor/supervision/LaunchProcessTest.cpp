@@ -1,8 +1,8 @@
 // Starting one tool, starting it only when absent, and killing it.
 
-#include "SupervisionFixture.h"
+#include "tests/support/fake/SupervisionFixture.h"
 
-namespace tolvane::testing {
+namespace tolvane::testsupport {
 namespace {
 
 using namespace std::chrono;
@@ -174,4 +174,4 @@ TEST_F(KillTest, AnIndexOutsideTheTableKillsNothing) {
 }
 
 }  // namespace
-}  // namespace tolvane::testing
+}  // namespace tolvane::testsupport

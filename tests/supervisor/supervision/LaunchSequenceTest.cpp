@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "SupervisionFixture.h"
+#include "tests/support/fake/SupervisionFixture.h"
 
-namespace tolvane::testing {
+namespace tolvane::testsupport {
 namespace {
 
 class LaunchSequenceTest : public SupervisionTest {
@@ -283,4 +283,4 @@ TEST_F(LaunchSequenceTest, AToolVerifiedByHandBeforeItsTurnIsNotStartedTwice) {
 }
 
 }  // namespace
-}  // namespace tolvane::testing
+}  // namespace tolvane::testsupport

@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <string>
 
-#include "SupervisionFixture.h"
+#include "tests/support/fake/SupervisionFixture.h"
 
-namespace tolvane::testing {
+namespace tolvane::testsupport {
 namespace {
 
 constexpr std::uint64_t MiB = 1024 * 1024;
@@ -120,4 +120,4 @@ TEST_F(MemoryDisplayTest, OwnProcessIsNeverAToolsFigure) {
 }
 
 }  // namespace
-}  // namespace tolvane::testing
+}  // namespace tolvane::testsupport

@@ -5,9 +5,9 @@
 #include <utility>
 #include <vector>
 
-#include "SupervisionFixture.h"
+#include "tests/support/fake/SupervisionFixture.h"
 
-namespace tolvane::testing {
+namespace tolvane::testsupport {
 namespace {
 
 using Write = std::pair<MemorySettingsStore::Key, std::string>;
@@ -130,4 +130,4 @@ TEST_F(RowSettingsTest, IndexesOutsideTheTableWriteNothing) {
 }
 
 }  // namespace
-}  // namespace tolvane::testing
+}  // namespace tolvane::testsupport

@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "SupervisionFixture.h"
+#include "tests/support/fake/SupervisionFixture.h"
 
-namespace tolvane::testing {
+namespace tolvane::testsupport {
 namespace {
 
 using namespace std::chrono;
@@ -289,4 +289,4 @@ TEST_F(VerificationTest, ChoosingAPeriodRestartsTheCountdownFromTheChoice) {
 }
 
 }  // namespace
-}  // namespace tolvane::testing
+}  // namespace tolvane::testsupport

@@ -5,10 +5,10 @@
 
 #include <string>
 
-#include "SupervisionFixture.h"
+#include "tests/support/fake/SupervisionFixture.h"
 #include "supervisor/core/Startup.h"
 
-namespace tolvane::testing {
+namespace tolvane::testsupport {
 namespace {
 
 using namespace std::chrono;
@@ -157,4 +157,4 @@ TEST_F(WindowAnswerTest, LaunchPassAsksOnceAndHoldsOnlyTheUnknownTool) {
 }
 
 }  // namespace
-}  // namespace tolvane::testing
+}  // namespace tolvane::testsupport

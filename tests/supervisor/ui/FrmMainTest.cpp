@@ -21,7 +21,7 @@
 #include <set>
 
 #include "platform/fake/FakePlatform.h"
-#include "supervisor/core/SettingsStore.h"
+#include "supervisor/settings/SettingsStore.h"
 #include "supervisor/ui/Frm_Main.h"
 #include "supervisor/ui/WindowFace.h"
 

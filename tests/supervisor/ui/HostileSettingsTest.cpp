@@ -24,8 +24,8 @@
 #include <sstream>
 
 #include "platform/fake/FakePlatform.h"
-#include "supervisor/core/QtSettingsStore.h"
-#include "supervisor/core/SettingsStore.h"
+#include "supervisor/settings/QtSettingsStore.h"
+#include "supervisor/settings/SettingsStore.h"
 #include "supervisor/ui/Frm_Main.h"
 
 using namespace tolvane;
