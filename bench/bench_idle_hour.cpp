@@ -25,8 +25,8 @@
 #include <memory>
 #include <string>
 
-#include "platform/platform.h"
 #include "journal/JournalFiles.h"
+#include "platform/platform.h"
 #include "supervisor/settings/SettingsStore.h"
 #include "supervisor/ui/Frm_Main.h"
 
@@ -39,7 +39,9 @@ namespace {
 class CompressedClock final : public platform::Platform {
 public:
     CompressedClock(std::unique_ptr<platform::Platform> real, std::string folder)
-        : m_real(std::move(real)), m_folder(std::move(folder)), m_tick(m_real->rawTickCount()),
+        : m_real(std::move(real)),
+          m_folder(std::move(folder)),
+          m_tick(m_real->rawTickCount()),
           m_now(m_real->localNow()) {}
 
     void advance(std::chrono::milliseconds step) {
@@ -50,8 +52,8 @@ public:
         m_pending -= whole;
     }
 
-    platform::StartResult startProgram(const std::string& path, const std::string& arguments,
-                                       platform::ShowState show, const std::string& workingFolder) override {
+    platform::StartResult startProgram(const std::string& path, const std::string& arguments, platform::ShowState show,
+                                       const std::string& workingFolder) override {
         ++starts;
         return m_real->startProgram(path, arguments, show, workingFolder);
     }
@@ -145,7 +147,8 @@ int main(int argc, char** argv) {
         QApplication::processEvents();
     }
     if (!window.supervision().LaunchFinished || clock.starts != 0) {
-        std::fprintf(stderr, "bench_idle_hour: the launch sequence did not find the thirty tools running (%d started)\n",
+        std::fprintf(stderr,
+                     "bench_idle_hour: the launch sequence did not find the thirty tools running (%d started)\n",
                      clock.starts);
         return 1;
     }

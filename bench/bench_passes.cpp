@@ -44,7 +44,8 @@ int main(int argc, char** argv) {
 
     const auto found = platform->topLevelWindowsExist(titles);
     const auto running = std::count(found.begin(), found.end(), true);
-    if (running != ToolCount) std::fprintf(stderr, "bench_passes: only %ld of 30 tool windows found\n", static_cast<long>(running));
+    if (running != ToolCount)
+        std::fprintf(stderr, "bench_passes: only %ld of 30 tool windows found\n", static_cast<long>(running));
 
     std::size_t sink = 0;
     const double verification = medianMicros(rounds, [&] {
@@ -54,7 +55,8 @@ int main(int argc, char** argv) {
     const double memory = medianMicros(rounds, [&] {
         for (const auto& p : platform->listProcesses()) {
             if (const auto tool = toolForImageName(p.imageName, platform::executableSuffix()))
-                if (const auto bytes = platform->workingSetBytes(p.pid)) sink += static_cast<std::size_t>(megabytesHalfEven(*bytes));
+                if (const auto bytes = platform->workingSetBytes(p.pid))
+                    sink += static_cast<std::size_t>(megabytesHalfEven(*bytes));
         }
     });
     std::printf("verification_pass_30_tools: %.1f us\n", verification);

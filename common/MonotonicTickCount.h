@@ -25,8 +25,7 @@ private:
 // Krandel each own one instance.
 class MonotonicTickCount {
 public:
-    explicit MonotonicTickCount(std::function<std::uint32_t()> rawSource)
-        : m_rawSource(std::move(rawSource)) {}
+    explicit MonotonicTickCount(std::function<std::uint32_t()> rawSource) : m_rawSource(std::move(rawSource)) {}
 
     std::int64_t operator()() { return m_unwrapper.update(m_rawSource()); }
 

@@ -23,18 +23,15 @@ JournalSeverity journalSeverity(JournalEvent event) {
         case JournalEvent::NotificationAreaGone:
         case JournalEvent::DayFileFull:
         case JournalEvent::SecondTolvaneTurnedAway:
-        case JournalEvent::SupervisingWithoutLock:
-            return JournalSeverity::Warning;
+        case JournalEvent::SupervisingWithoutLock: return JournalSeverity::Warning;
         case JournalEvent::StartedInServicesSession:
         case JournalEvent::ToolStartRefused:
         case JournalEvent::RestarterStartRefused:
         case JournalEvent::RestarterTolvaneRefused:
         case JournalEvent::SettingsNotWritten:
         case JournalEvent::SettingsUnreadable:
-        case JournalEvent::JournalFileUnwritable:
-            return JournalSeverity::Error;
-        default:
-            return JournalSeverity::Information;
+        case JournalEvent::JournalFileUnwritable: return JournalSeverity::Error;
+        default: return JournalSeverity::Information;
     }
 }
 
@@ -42,25 +39,33 @@ std::string_view journalText(JournalEvent event) {
     switch (event) {
         case JournalEvent::TolvaneStarted: return "Tolvane démarré";
         case JournalEvent::EndedByOperator: return "Tolvane arrêté par l'opérateur";
-        case JournalEvent::EndedForDailyRestart: return "Tolvane arrêté pour le redémarrage quotidien, relais confié à Krandel";
+        case JournalEvent::EndedForDailyRestart:
+            return "Tolvane arrêté pour le redémarrage quotidien, relais confié à Krandel";
         case JournalEvent::EndedBySignal: return "Tolvane arrêté à la demande du système";
         case JournalEvent::EndedWithSession: return "Tolvane arrêté avec la fin de la session";
-        case JournalEvent::LastRunEndedUnexpectedly: return "La précédente exécution de Tolvane s'est terminée de façon inattendue";
+        case JournalEvent::LastRunEndedUnexpectedly:
+            return "La précédente exécution de Tolvane s'est terminée de façon inattendue";
         case JournalEvent::LastRunEndingUnknown: return "La fin de la précédente exécution de Tolvane n'est pas connue";
         case JournalEvent::SecondTolvaneTurnedAway: return "Un second Tolvane a été refusé : un Tolvane tourne déjà";
-        case JournalEvent::SupervisingWithoutLock: return "Aucun verrou n'a pu être pris : Tolvane surveille quand même, un second Tolvane surveillerait aussi";
-        case JournalEvent::TolvaneInOtherSession: return "Un Tolvane de ce programme surveille déjà dans une autre session Windows : celui-ci s'arrête";
-        case JournalEvent::StartedInServicesSession: return "Tolvane ne supervise pas : démarré dans la session 0 des services, il ne verrait aucune fenêtre des outils";
+        case JournalEvent::SupervisingWithoutLock:
+            return "Aucun verrou n'a pu être pris : Tolvane surveille quand même, un second Tolvane surveillerait aussi";
+        case JournalEvent::TolvaneInOtherSession:
+            return "Un Tolvane de ce programme surveille déjà dans une autre session Windows : celui-ci s'arrête";
+        case JournalEvent::StartedInServicesSession:
+            return "Tolvane ne supervise pas : démarré dans la session 0 des services, il ne verrait aucune fenêtre des outils";
         case JournalEvent::ToolStartedByLaunchSequence: return "Démarré par la séquence de lancement";
         case JournalEvent::ToolStartedByCheckButton: return "Démarré par le bouton « Vérifier »";
         case JournalEvent::ToolStartedByBatch: return "Démarré en batch";
         case JournalEvent::ToolRestartedByVerification: return "Relancé : la vérification n'a trouvé aucune fenêtre";
         case JournalEvent::ToolStartRefused: return "Démarrage refusé par le système";
         case JournalEvent::ToolKilled: return "Arrêt forcé par le bouton « Kill »";
-        case JournalEvent::RestarterStartRefused: return "Krandel n'a pas pu être démarré : pas de redémarrage quotidien aujourd'hui";
-        case JournalEvent::DisplayNotAnswering: return "L'affichage ne répond plus : aucun outil n'est démarré tant qu'il ne répond pas";
+        case JournalEvent::RestarterStartRefused:
+            return "Krandel n'a pas pu être démarré : pas de redémarrage quotidien aujourd'hui";
+        case JournalEvent::DisplayNotAnswering:
+            return "L'affichage ne répond plus : aucun outil n'est démarré tant qu'il ne répond pas";
         case JournalEvent::DisplayAnsweringAgain: return "L'affichage répond de nouveau";
-        case JournalEvent::NotificationAreaGone: return "La zone de notification a disparu : une fenêtre cachée par la veille est réduite à la place";
+        case JournalEvent::NotificationAreaGone:
+            return "La zone de notification a disparu : une fenêtre cachée par la veille est réduite à la place";
         case JournalEvent::NotificationAreaBack: return "La zone de notification est de nouveau là";
         case JournalEvent::RestarterWaiting: return "Krandel attend que l'ancien Tolvane se soit arrêté";
         case JournalEvent::RestarterStartedTolvane: return "Krandel a démarré Tolvane";
@@ -68,11 +73,16 @@ std::string_view journalText(JournalEvent event) {
         case JournalEvent::ToolChoiceChanged: return "Réglage de l'outil modifié";
         case JournalEvent::BatchChoiceChanged: return "Réglage de page batch modifié";
         case JournalEvent::ToolTextChanged: return "Texte de l'outil modifié";
-        case JournalEvent::SettingsNotWritten: return "Les réglages n'ont pas pu être enregistrés : les modifications sont gardées et seront enregistrées dès que le stockage les acceptera, perdues si Tolvane s'arrête avant";
-        case JournalEvent::SettingsWrittenAgain: return "Les réglages sont de nouveau enregistrés, les modifications gardées comprises";
-        case JournalEvent::SettingsUnreadable: return "Les réglages n'ont pas pu être lus : la fenêtre montre les valeurs par défaut";
-        case JournalEvent::DayFileFull: return "Journal du jour plein : les lignes suivantes sont abandonnées jusqu'à minuit";
-        case JournalEvent::JournalFileUnwritable: return "Le fichier du journal ne peut pas être écrit : les lignes ne vont qu'au journal du système tant que cela dure";
+        case JournalEvent::SettingsNotWritten:
+            return "Les réglages n'ont pas pu être enregistrés : les modifications sont gardées et seront enregistrées dès que le stockage les acceptera, perdues si Tolvane s'arrête avant";
+        case JournalEvent::SettingsWrittenAgain:
+            return "Les réglages sont de nouveau enregistrés, les modifications gardées comprises";
+        case JournalEvent::SettingsUnreadable:
+            return "Les réglages n'ont pas pu être lus : la fenêtre montre les valeurs par défaut";
+        case JournalEvent::DayFileFull:
+            return "Journal du jour plein : les lignes suivantes sont abandonnées jusqu'à minuit";
+        case JournalEvent::JournalFileUnwritable:
+            return "Le fichier du journal ne peut pas être écrit : les lignes ne vont qu'au journal du système tant que cela dure";
         case JournalEvent::JournalFileWritableAgain: return "Le fichier du journal peut de nouveau être écrit";
     }
     return "Événement";
@@ -89,16 +99,40 @@ std::string_view startRequestText(JournalEvent startEvent) {
 
 const std::vector<JournalEvent>& allJournalEvents() {
     using E = JournalEvent;
-    static const std::vector<JournalEvent> events{
-        E::TolvaneStarted, E::EndedByOperator, E::EndedForDailyRestart, E::EndedBySignal, E::EndedWithSession,
-        E::LastRunEndedUnexpectedly, E::LastRunEndingUnknown, E::SecondTolvaneTurnedAway, E::SupervisingWithoutLock,
-        E::TolvaneInOtherSession, E::StartedInServicesSession,
-        E::ToolStartedByLaunchSequence, E::ToolStartedByCheckButton, E::ToolStartedByBatch,
-        E::ToolRestartedByVerification, E::ToolStartRefused, E::ToolKilled, E::RestarterStartRefused,
-        E::RestarterWaiting, E::RestarterStartedTolvane, E::RestarterTolvaneRefused, E::DisplayNotAnswering,
-        E::DisplayAnsweringAgain, E::NotificationAreaGone, E::NotificationAreaBack, E::ToolChoiceChanged,
-        E::BatchChoiceChanged, E::ToolTextChanged, E::SettingsNotWritten, E::SettingsWrittenAgain,
-        E::SettingsUnreadable, E::DayFileFull, E::JournalFileUnwritable, E::JournalFileWritableAgain};
+    static const std::vector<JournalEvent> events{E::TolvaneStarted,
+                                                  E::EndedByOperator,
+                                                  E::EndedForDailyRestart,
+                                                  E::EndedBySignal,
+                                                  E::EndedWithSession,
+                                                  E::LastRunEndedUnexpectedly,
+                                                  E::LastRunEndingUnknown,
+                                                  E::SecondTolvaneTurnedAway,
+                                                  E::SupervisingWithoutLock,
+                                                  E::TolvaneInOtherSession,
+                                                  E::StartedInServicesSession,
+                                                  E::ToolStartedByLaunchSequence,
+                                                  E::ToolStartedByCheckButton,
+                                                  E::ToolStartedByBatch,
+                                                  E::ToolRestartedByVerification,
+                                                  E::ToolStartRefused,
+                                                  E::ToolKilled,
+                                                  E::RestarterStartRefused,
+                                                  E::RestarterWaiting,
+                                                  E::RestarterStartedTolvane,
+                                                  E::RestarterTolvaneRefused,
+                                                  E::DisplayNotAnswering,
+                                                  E::DisplayAnsweringAgain,
+                                                  E::NotificationAreaGone,
+                                                  E::NotificationAreaBack,
+                                                  E::ToolChoiceChanged,
+                                                  E::BatchChoiceChanged,
+                                                  E::ToolTextChanged,
+                                                  E::SettingsNotWritten,
+                                                  E::SettingsWrittenAgain,
+                                                  E::SettingsUnreadable,
+                                                  E::DayFileFull,
+                                                  E::JournalFileUnwritable,
+                                                  E::JournalFileWritableAgain};
     return events;
 }
 
@@ -120,10 +154,8 @@ bool isMergedWhenRepeated(JournalEvent event) {
         case JournalEvent::SettingsWrittenAgain:
         case JournalEvent::SettingsUnreadable:
         case JournalEvent::JournalFileUnwritable:
-        case JournalEvent::JournalFileWritableAgain:
-            return false;
-        default:
-            return true;
+        case JournalEvent::JournalFileWritableAgain: return false;
+        default: return true;
     }
 }
 
@@ -386,9 +418,8 @@ std::optional<local_days> journalFileDay(std::string_view name) {
         int value = 0;
         const char* first = name.data() + at;
         const auto [ptr, ec] = std::from_chars(first, first + length, value);
-        if (ec != std::errc{} || ptr != first + length || !std::all_of(first, first + length, [](char c) {
-                return c >= '0' && c <= '9';
-            }))
+        if (ec != std::errc{} || ptr != first + length ||
+            !std::all_of(first, first + length, [](char c) { return c >= '0' && c <= '9'; }))
             return std::nullopt;
         return value;
     };
@@ -461,7 +492,7 @@ void RestartTally::note(int tool, local_seconds at, int count) {
     RestartsToday& restarts = m_tools[tool];
     // A forged or damaged count must not wrap the tally round to nothing.
     restarts.count = count > std::numeric_limits<int>::max() - restarts.count ? std::numeric_limits<int>::max()
-                                                                               : restarts.count + std::max(count, 0);
+                                                                              : restarts.count + std::max(count, 0);
     restarts.lastTimeOfDay = std::max(restarts.lastTimeOfDay, duration_cast<seconds>(at - day));
 }
 

@@ -27,7 +27,8 @@ JournalClock currentClock() {
 
 std::vector<std::string> journalFiles(const QString& folder) {
     std::vector<std::string> names;
-    for (const QString& name : QDir(folder).entryList({QStringLiteral("*.log")}, QDir::Files)) names.push_back(text(name));
+    for (const QString& name : QDir(folder).entryList({QStringLiteral("*.log")}, QDir::Files))
+        names.push_back(text(name));
     return names;
 }
 
@@ -123,8 +124,10 @@ bool JournalFiles::appendLine(const JournalClock& at, const std::string& line) {
     const qint64 before = file.size();
     std::string recovery;
     if (m_fileFailing)
-        recovery = formatJournalLine(at, {JournalEvent::JournalFileWritableAgain, {},
-                                          {{"lignes perdues", std::to_string(m_linesLost)}}}) + "\n";
+        recovery =
+            formatJournalLine(
+                at, {JournalEvent::JournalFileWritableAgain, {}, {{"lignes perdues", std::to_string(m_linesLost)}}}) +
+            "\n";
     std::string bytes = recovery + line + "\n";
     switch (m_cap.admit(day, static_cast<std::uint64_t>(before), bytes.size())) {
         case JournalDayCap::Decision::Drop: return true;
@@ -194,7 +197,8 @@ void JournalFiles::record(const JournalEntry& entry) {
     try {
         const JournalClock at = clock();
         // Counted before merging: the tooltip counts every restart.
-        if (entry.event == JournalEvent::ToolRestartedByVerification && entry.tool) m_restarts.note(*entry.tool, at.local);
+        if (entry.event == JournalEvent::ToolRestartedByVerification && entry.tool)
+            m_restarts.note(*entry.tool, at.local);
         // The run ends: what looped in its last minute is written before
         // the closing line, so the next run's tally is whole.
         if (isClosingEvent(entry.event))

@@ -9,8 +9,8 @@
 #include <functional>
 #include <string>
 
-#include "platform/platform.h"
 #include "journal/Journal.h"
+#include "platform/platform.h"
 
 namespace tolvane {
 

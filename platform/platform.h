@@ -68,8 +68,8 @@ public:
     // system refused; a working folder that cannot be entered is a refusal,
     // never a start somewhere else. Never waits for the program and never
     // runs a shell. All text is UTF-8.
-    virtual StartResult startProgram(const std::string& applicationPath, const std::string& arguments,
-                                     ShowState show, const std::string& workingFolder = {}) = 0;
+    virtual StartResult startProgram(const std::string& applicationPath, const std::string& arguments, ShowState show,
+                                     const std::string& workingFolder = {}) = 0;
 
     // Ends, forcibly and without waiting, every process of the current user
     // whose executable file name is baseName plus executableSuffix(), compared

@@ -7,13 +7,13 @@
 #include <functional>
 #include <string>
 
-#include "common/MonotonicTickCount.h"
-#include "platform/platform.h"
-#include "restart/RestartRules.h"
-#include "journal/JournalFiles.h"
 #include "common/ApplicationName.h"
+#include "common/MonotonicTickCount.h"
 #include "common/qt/AppIcon.h"
 #include "common/qt/QtTranslation.h"
+#include "journal/JournalFiles.h"
+#include "platform/platform.h"
+#include "restart/RestartRules.h"
 
 namespace {
 const QString Caption = QStringLiteral("Tools Launcher Launcher");
@@ -43,8 +43,8 @@ int main(int argc, char** argv) {
     // whether the station got its supervisor back.
     tolvane::JournalFiles journal(
         tolvane::applicationName(platform->ownExecutablePath(), tolvane::platform::executableSuffix()));
-    journal.record({tolvane::JournalEvent::RestarterWaiting, {}, {{"ligne de commande", commandLine},
-                                                                  {"attente", "10 s"}}});
+    journal.record(
+        {tolvane::JournalEvent::RestarterWaiting, {}, {{"ligne de commande", commandLine}, {"attente", "10 s"}}});
     // Kept as long as Tolvane's own: a station that restarts every night
     // must not gather a file a day for ever.
     journal.removeExpiredFiles();
@@ -52,16 +52,18 @@ int main(int argc, char** argv) {
     int status = 0;
     const auto startTolvane = [&] {
         if (tolvane::hasTestSwitch(commandLine))
-            QMessageBox::information(nullptr, Caption,
-                                     QStringLiteral("Application à lancer: ") + QString::fromStdString(command.displayText));
+            QMessageBox::information(
+                nullptr, Caption,
+                QStringLiteral("Application à lancer: ") + QString::fromStdString(command.displayText));
         // Tolvane runs in its own folder, as the tools it starts do.
-        const auto started = platform->startProgram(command.applicationPath, command.arguments,
-                                                    tolvane::platform::ShowState::Normal,
-                                                    folder + tolvane::platform::pathSeparator());
+        const auto started =
+            platform->startProgram(command.applicationPath, command.arguments, tolvane::platform::ShowState::Normal,
+                                   folder + tolvane::platform::pathSeparator());
         if (started) {
             journal.record({tolvane::JournalEvent::RestarterStartedTolvane, {}, {{"programme", command.displayText}}});
         } else {
-            journal.record({tolvane::JournalEvent::RestarterTolvaneRefused, {},
+            journal.record({tolvane::JournalEvent::RestarterTolvaneRefused,
+                            {},
                             {{"programme", command.applicationPath}, {"raison", started.failure}}});
             // No second attempt: the message names what failed, and the
             // exit status tells a script.

@@ -31,7 +31,9 @@ bool hasTestSwitch(std::string_view commandLine) {
     return false;
 }
 
-std::int64_t remainingWaitMs(std::int64_t now, std::int64_t deadline) { return std::max<std::int64_t>(0, deadline - now); }
+std::int64_t remainingWaitMs(std::int64_t now, std::int64_t deadline) {
+    return std::max<std::int64_t>(0, deadline - now);
+}
 
 std::string startFailureMessage(std::string_view applicationPath, bool fileExists) {
     std::string m = "Impossible de lancer ";

@@ -8,8 +8,7 @@ namespace tolvane::platform {
 namespace {
 bool equalsNoCase(const std::string& a, const std::string& b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
            });
 }
 // The file name without the system's executable suffix: the title a started
@@ -25,8 +24,8 @@ std::string baseNameOf(const std::string& path) {
 }
 }  // namespace
 
-StartResult FakePlatform::startProgram(const std::string& applicationPath, const std::string& arguments,
-                                       ShowState show, const std::string& workingFolder) {
+StartResult FakePlatform::startProgram(const std::string& applicationPath, const std::string& arguments, ShowState show,
+                                       const std::string& workingFolder) {
     starts.push_back({applicationPath, arguments, show, workingFolder});
     if (refuseStarts) return StartResult::refused(refusal);
     if (startedProgramsOpenWindows) windows.insert(baseNameOf(applicationPath));

@@ -29,8 +29,8 @@
 #include <cstring>
 #include <string_view>
 
-#include "platform/shared/WindowsCommandLine.h"
 #include "platform/linux/LinuxBackend.h"
+#include "platform/shared/WindowsCommandLine.h"
 
 extern char** environ;
 
@@ -69,8 +69,8 @@ std::mutex& launchMutex() {
 
 char* launchStacks() {
     static char* const stacks = [] {
-        void* p = ::mmap(nullptr, 2 * kStackSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK,
-                         -1, 0);
+        void* p =
+            ::mmap(nullptr, 2 * kStackSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
         return p == MAP_FAILED ? nullptr : static_cast<char*>(p);
     }();
     return stacks;
@@ -249,9 +249,7 @@ void forEachProcess(Visit&& visit) {
     ::closedir(dir);
 }
 
-int pidfdOpen(std::uint32_t pid) {
-    return static_cast<int>(::syscall(SYS_pidfd_open, static_cast<pid_t>(pid), 0));
-}
+int pidfdOpen(std::uint32_t pid) { return static_cast<int>(::syscall(SYS_pidfd_open, static_cast<pid_t>(pid), 0)); }
 
 int pidfdSendSignal(int pidfd, int sig) {
     return static_cast<int>(::syscall(SYS_pidfd_send_signal, pidfd, sig, nullptr, 0));

@@ -33,9 +33,7 @@ public:
                              const std::string& workingFolder) override {
         return linuxbackend::startProgram(applicationPath, arguments, show, workingFolder);
     }
-    void killProcessesNamed(const std::string& baseName) override {
-        linuxbackend::killProcessesNamed(baseName);
-    }
+    void killProcessesNamed(const std::string& baseName) override { linuxbackend::killProcessesNamed(baseName); }
     std::vector<ProcessInfo> listProcesses() override { return linuxbackend::listProcesses(); }
     std::optional<std::uint64_t> workingSetBytes(std::uint32_t pid) override {
         return linuxbackend::workingSetBytes(pid);
@@ -49,8 +47,8 @@ public:
     std::uint32_t rawTickCount() override {
         timespec ts{};
         ::clock_gettime(CLOCK_MONOTONIC, &ts);
-        const auto ms = static_cast<std::uint64_t>(ts.tv_sec) * 1000u +
-                        static_cast<std::uint64_t>(ts.tv_nsec) / 1000000u;
+        const auto ms =
+            static_cast<std::uint64_t>(ts.tv_sec) * 1000u + static_cast<std::uint64_t>(ts.tv_nsec) / 1000000u;
         return static_cast<std::uint32_t>(ms);  // wraps like the Windows tick
     }
 

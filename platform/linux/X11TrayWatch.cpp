@@ -56,12 +56,10 @@ public:
                         break;
                     case XCB_CLIENT_MESSAGE: {
                         const auto* m = reinterpret_cast<xcb_client_message_event_t*>(e);
-                        if (m->type == m_manager && m->format == 32 && m->data.data32[1] == m_selection)
-                            changed = true;
+                        if (m->type == m_manager && m->format == 32 && m->data.data32[1] == m_selection) changed = true;
                         break;
                     }
-                    default:
-                        break;
+                    default: break;
                 }
                 std::free(e);
             }
@@ -76,8 +74,8 @@ public:
 
 private:
     xcb_atom_t atom(const char* name) {
-        auto* r = xcb_intern_atom_reply(m_c, xcb_intern_atom(m_c, 0, static_cast<std::uint16_t>(std::string(name).size()), name),
-                                        nullptr);
+        auto* r = xcb_intern_atom_reply(
+            m_c, xcb_intern_atom(m_c, 0, static_cast<std::uint16_t>(std::string(name).size()), name), nullptr);
         const xcb_atom_t a = r ? r->atom : xcb_atom_t{XCB_ATOM_NONE};
         std::free(r);
         return a;

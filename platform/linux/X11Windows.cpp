@@ -135,9 +135,9 @@ struct X11WindowFinder::Connection {
                 return static_cast<Reply*>(r);
             }
             if (xcb_connection_has_error(c)) return nullptr;
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                  deadline - std::chrono::steady_clock::now())
-                                  .count();
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
+                    .count();
             if (left <= 0) {
                 timedOut = true;
                 return nullptr;
@@ -287,8 +287,7 @@ std::vector<WindowPresence> X11WindowFinder::windowsPresence(const std::vector<s
         for (const xcb_window_t root : x.roots) {
             rootTrees.push_back(xcb_query_tree(c, root));
             if (x.netClientList != XCB_ATOM_NONE)
-                clientLists.push_back(
-                    xcb_get_property(c, 0, root, x.netClientList, XCB_ATOM_WINDOW, 0, 1u << 16));
+                clientLists.push_back(xcb_get_property(c, 0, root, x.netClientList, XCB_ATOM_WINDOW, 0, 1u << 16));
         }
         xcb_flush(c);
 

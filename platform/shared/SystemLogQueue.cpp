@@ -54,7 +54,8 @@ void SystemLogQueue::run(const std::shared_ptr<Shared>& shared) {
 
 SystemLogQueue::SystemLogQueue(std::unique_ptr<Writer> writer, std::size_t capacity,
                                std::chrono::milliseconds drainTime)
-    : m_shared(std::make_shared<Shared>()), m_drainTime(drainTime) {
+    : m_shared(std::make_shared<Shared>()),
+      m_drainTime(drainTime) {
     m_shared->capacity = capacity;
     m_shared->writer = std::move(writer);
     if (!m_shared->writer) return;

@@ -77,7 +77,7 @@ public:
         for (const auto& title : titles) {
             const auto wide = title.empty() ? std::nullopt : toWide(title);
             answers.push_back(wide && ::FindWindowW(nullptr, wide->c_str()) != nullptr ? WindowPresence::Found
-                                                                                      : WindowPresence::Absent);
+                                                                                       : WindowPresence::Absent);
         }
         return answers;
     }

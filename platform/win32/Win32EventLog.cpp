@@ -17,9 +17,9 @@
 #include <string>
 
 #include "JournalMessages.h"  // windmc's header of win32/JournalMessages.mc
+#include "platform/platform.h"
 #include "platform/shared/SystemLogQueue.h"
 #include "platform/shared/WindowsEventLog.h"
-#include "platform/platform.h"
 #include "platform/win32/Win32Backend.h"
 
 namespace tolvane::platform {
@@ -72,8 +72,7 @@ public:
         }
         const wchar_t* strings[] = {text.c_str()};
         ::ReportEventW(source, eventLogType(line.severity), 0,
-                       eventLogEventId(line.severity, eventLogNumber(line.message)), nullptr, 1, 0, strings,
-                       nullptr);
+                       eventLogEventId(line.severity, eventLogNumber(line.message)), nullptr, 1, 0, strings, nullptr);
     }
 
 private:

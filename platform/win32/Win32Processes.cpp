@@ -48,8 +48,8 @@ private:
 bool sameFileName(std::wstring_view a, std::wstring_view b) {
     // The file system's own case rule (ordinal, upper-cased), not the user's
     // locale: "i" and "I" match whatever the station's language is.
-    return ::CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()),
-                                  TRUE) == CSTR_EQUAL;
+    return ::CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE) ==
+           CSTR_EQUAL;
 }
 
 std::wstring systemProgram(const wchar_t* fileName) {
@@ -88,9 +88,9 @@ void runTaskkill(const std::wstring& taskkill, const std::string& switches) {
 // the line end FormatMessage puts after them.
 std::string systemMessage(std::uint32_t error) {
     wchar_t* text = nullptr;
-    const DWORD length = ::FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
-        reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    const DWORD length =
+        ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                         nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
     std::string message = length && text ? toUtf8(std::wstring_view(text, length)) : std::string();
     if (text) ::LocalFree(text);
     while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
@@ -176,8 +176,7 @@ std::vector<ProcessInfo> listProcesses() {
     if (!snapshot.valid()) return processes;
     PROCESSENTRY32W entry{};
     entry.dwSize = sizeof entry;
-    for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more;
-         more = ::Process32NextW(snapshot.get(), &entry)) {
+    for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more; more = ::Process32NextW(snapshot.get(), &entry)) {
         // A file name is at most 255 characters, so the entry's 260 always
         // hold it whole.
         const std::size_t length = ::wcsnlen(entry.szExeFile, MAX_PATH);

@@ -142,11 +142,10 @@ public:
         const auto utf8 = atom("UTF8_STRING");
 
         m_window = xcb_generate_id(m_c);
-        const std::uint32_t values[] = {screen->white_pixel,
-                                        XCB_EVENT_MASK_EXPOSURE | XCB_EVENT_MASK_STRUCTURE_NOTIFY};
+        const std::uint32_t values[] = {screen->white_pixel, XCB_EVENT_MASK_EXPOSURE | XCB_EVENT_MASK_STRUCTURE_NOTIFY};
         xcb_create_window(m_c, XCB_COPY_FROM_PARENT, m_window, screen->root, 0, 0, 320, 60, 1,
-                          XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual,
-                          XCB_CW_BACK_PIXEL | XCB_CW_EVENT_MASK, values);
+                          XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, XCB_CW_BACK_PIXEL | XCB_CW_EVENT_MASK,
+                          values);
 
         bool ascii = true;
         for (const char ch : title) ascii = ascii && static_cast<unsigned char>(ch) < 0x80;
@@ -209,8 +208,7 @@ private:
         return a;
     }
 
-    void setProperty(xcb_atom_t property, xcb_atom_t type, std::uint8_t format, std::size_t count,
-                     const void* data) {
+    void setProperty(xcb_atom_t property, xcb_atom_t type, std::uint8_t format, std::size_t count, const void* data) {
         xcb_change_property(m_c, XCB_PROP_MODE_REPLACE, m_window, property, type, format,
                             static_cast<std::uint32_t>(count), data);
     }

@@ -81,8 +81,8 @@ std::string localTimeWithMilliseconds() {
     SYSTEMTIME t{};
     ::GetLocalTime(&t);
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%04u-%02u-%02u %02u:%02u:%02u.%03u", t.wYear, t.wMonth, t.wDay, t.wHour,
-                  t.wMinute, t.wSecond, t.wMilliseconds);
+    std::snprintf(buf, sizeof buf, "%04u-%02u-%02u %02u:%02u:%02u.%03u", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute,
+                  t.wSecond, t.wMilliseconds);
     return buf;
 }
 

@@ -38,7 +38,8 @@ QByteArray readLine(QLocalSocket& socket, const QDeadlineTimer& deadline) {
 
 SingleInstance::SingleInstance(platform::Platform& platform, const std::string& application,
                                const std::string& storeLocation)
-    : m_platform(platform), m_imageName(application + platform::executableSuffix()) {
+    : m_platform(platform),
+      m_imageName(application + platform::executableSuffix()) {
     // Per user (Linux), the name carries the user, the program and the
     // store: tests and demos with stores of their own run side by side, and
     // a renamed copy is another program. Per machine (Windows), the program
@@ -87,8 +88,9 @@ void SingleInstance::reportTo(std::function<void(const std::string&)> noLock,
 }
 
 void SingleInstance::noteNoLock(const std::string& why) {
-    std::fprintf(stderr, "Tolvane: no lock could be had (%s); another Tolvane started for this program would "
-                         "supervise too.\n",
+    std::fprintf(stderr,
+                 "Tolvane: no lock could be had (%s); another Tolvane started for this program would "
+                 "supervise too.\n",
                  why.c_str());
     std::fflush(stderr);
     m_noLock.note(why);
@@ -197,13 +199,10 @@ SingleInstance::Claim SingleInstance::claim(bool askToShow, Timing timing) {
                 noteNoLock(m_lock ? m_lock->failure() : std::string("aucun verrou sur ce système"));
                 listen();
                 return Claim::Supervise;
-            case ClaimStep::EndForOtherSession:
-                m_otherSession = decision.otherSession;
-                return Claim::AnotherSession;
+            case ClaimStep::EndForOtherSession: m_otherSession = decision.otherSession; return Claim::AnotherSession;
             case ClaimStep::AskHolder: {
-                const qint64 left = answerDeadline.hasExpired()
-                                        ? std::min<qint64>(500, lastDeadline.remainingTime())
-                                        : answerDeadline.remainingTime();
+                const qint64 left = answerDeadline.hasExpired() ? std::min<qint64>(500, lastDeadline.remainingTime())
+                                                                : answerDeadline.remainingTime();
                 if (askHolder(askToShow, std::chrono::milliseconds(std::max<qint64>(1, left))))
                     return Claim::AnotherRuns;
                 if (lastDeadline.hasExpired()) return Claim::AnotherRuns;

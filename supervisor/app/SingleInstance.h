@@ -50,8 +50,8 @@ public:
         AnotherSession  // a Tolvane supervises from another session (otherSession()); this process must end
     };
     struct Timing {
-        std::chrono::milliseconds answer{2000};    // a running Tolvane answers within this
-        std::chrono::milliseconds takeOver{30000}; // a silent holder's lock is waited for this long
+        std::chrono::milliseconds answer{2000};     // a running Tolvane answers within this
+        std::chrono::milliseconds takeOver{30000};  // a silent holder's lock is waited for this long
     };
     // Takes the lock, or finds who holds it. With askToShow, a running
     // Tolvane that answers is asked to bring its window to the front.

@@ -9,18 +9,18 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
-#include "journal/JournalFiles.h"
-#include "supervisor/settings/QtSettingsStore.h"
-#include "supervisor/settings/JournaledSettings.h"
-#include "supervisor/app/SingleInstance.h"
 #include "common/ApplicationName.h"
+#include "common/qt/QtTranslation.h"
+#include "journal/JournalFiles.h"
+#include "platform/platform.h"
 #include "supervisor/app/CommandLine.h"
 #include "supervisor/app/InstanceClaim.h"
+#include "supervisor/app/SingleInstance.h"
 #include "supervisor/core/Startup.h"
 #include "supervisor/core/VersionStamp.h"
+#include "supervisor/settings/JournaledSettings.h"
+#include "supervisor/settings/QtSettingsStore.h"
 #include "supervisor/ui/Frm_Main.h"
-#include "common/qt/QtTranslation.h"
 
 int main(int argc, char** argv) {
     {
@@ -30,9 +30,9 @@ int main(int argc, char** argv) {
         if (request != tolvane::InfoRequest::None) {
             auto platform = tolvane::platform::createSystemPlatform();
             const std::string version = tolvane::VersionText(platform->ownVersion());
-            std::fputs(request == tolvane::InfoRequest::Help ? tolvane::usageText(version).c_str()
-                                                              : (version + "\n").c_str(),
-                       stdout);
+            std::fputs(
+                request == tolvane::InfoRequest::Help ? tolvane::usageText(version).c_str() : (version + "\n").c_str(),
+                stdout);
             return 0;
         }
     }
@@ -42,8 +42,8 @@ int main(int argc, char** argv) {
 
     auto platform = tolvane::platform::createSystemPlatform();
     // The settings live under the executable's own base name.
-    const std::string application = tolvane::applicationName(platform->ownExecutablePath(),
-                                                             tolvane::platform::executableSuffix());
+    const std::string application =
+        tolvane::applicationName(platform->ownExecutablePath(), tolvane::platform::executableSuffix());
     tolvane::QtSettingsStore settings(application);
 
     // The command line is read once, as one text: switches are found
@@ -72,7 +72,8 @@ int main(int argc, char** argv) {
     // whole suite a second time. Say why, and never supervise.
     if (const auto session = tolvane::platform::ownSessionId(); tolvane::inServicesSession(session)) {
         return endWithoutSupervising(
-            {tolvane::JournalEvent::StartedInServicesSession, {},
+            {tolvane::JournalEvent::StartedInServicesSession,
+             {},
              {{"session", std::to_string(*session)}, {"ligne de commande", commandLine}}},
             application + ": started in session 0, where no tool's window can be seen: not supervising");
     }

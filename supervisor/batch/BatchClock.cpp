@@ -17,8 +17,7 @@ constexpr seconds kReplanDelay{120};
 constexpr days kStartedMemory{1};
 
 bool alreadyStarted(const BatchPageClock& page, local_seconds instant) {
-    return std::find(page.startedInstants.begin(), page.startedInstants.end(), instant) !=
-           page.startedInstants.end();
+    return std::find(page.startedInstants.begin(), page.startedInstants.end(), instant) != page.startedInstants.end();
 }
 }  // namespace
 
@@ -34,8 +33,7 @@ PageTickAction batchPageTick(BatchPageClock& page, local_seconds now) {
             // retried until its next instant.
             page.recompute = now + kReplanDelay;
             page.started = true;
-            std::erase_if(page.startedInstants,
-                          [&](local_seconds instant) { return instant < now - kStartedMemory; });
+            std::erase_if(page.startedInstants, [&](local_seconds instant) { return instant < now - kStartedMemory; });
             page.startedInstants.push_back(page.next);
             return PageTickAction::StartBatch;
         }

@@ -9,9 +9,9 @@ namespace tolvane {
 
 // The clock's state of one batch page.
 struct BatchPageClock {
-    bool armed = false;                  // the next instant is valid and watched
-    std::chrono::local_seconds next{};   // the next batch instant
-    bool started = false;                // the batch due at `next` was started
+    bool armed = false;                      // the next instant is valid and watched
+    std::chrono::local_seconds next{};       // the next batch instant
+    bool started = false;                    // the batch due at `next` was started
     std::chrono::local_seconds recompute{};  // replan after this instant
     // The instants whose batch this run has started (the last day's). When
     // the clocks go back, the wall clock shows an instant a second time; its

@@ -16,9 +16,13 @@ constexpr std::string_view ClockTrigger = "horloge batch";
 std::string decimal(int value) { return std::to_string(value); }
 }  // namespace
 
-BatchPages::BatchPages(platform::Platform& platform, SettingsStore& settings, BatchPagesView& view,
-                       ToolRowsView& rows, ToolSupervision& supervision)
-    : m_platform(platform), m_settings(settings), m_view(view), m_rows(rows), m_supervision(supervision) {}
+BatchPages::BatchPages(platform::Platform& platform, SettingsStore& settings, BatchPagesView& view, ToolRowsView& rows,
+                       ToolSupervision& supervision)
+    : m_platform(platform),
+      m_settings(settings),
+      m_view(view),
+      m_rows(rows),
+      m_supervision(supervision) {}
 
 // Scheduler page -------------------------------------------------------------
 
@@ -158,23 +162,25 @@ BatchPages::TickOutcome BatchPages::Timer30s_Timer() {
     const auto now = m_platform.localNow();
     const std::string restarter =
         m_supervision.BasePath + std::string(RestarterBaseName) + platform::executableSuffix();
-    const RestartAction restart =
-        dailyRestartTick(HeureRedemarrage, now, m_platform.fileExists(restarter));
+    const RestartAction restart = dailyRestartTick(HeureRedemarrage, now, m_platform.fileExists(restarter));
     if (restart == RestartAction::StartRestarter) {
         // Ending is only safe once Krandel runs: if it cannot be started,
         // Tolvane keeps supervising and tries again the next day.
         if (beforeRestartHandOver) beforeRestartHandOver();
         // In its folder, as every program Tolvane starts.
-        const auto started = m_platform.startProgram(restarter, "", platform::ShowState::Normal, m_supervision.BasePath);
+        const auto started =
+            m_platform.startProgram(restarter, "", platform::ShowState::Normal, m_supervision.BasePath);
         if (started) {
             m_journal->record({JournalEvent::EndedForDailyRestart, {}, {}});
             return TickOutcome::EndForRestart;
         }
-        m_journal->record({JournalEvent::RestarterStartRefused, {}, {{"programme", restarter}, {"raison", started.failure}}});
+        m_journal->record(
+            {JournalEvent::RestarterStartRefused, {}, {{"programme", restarter}, {"raison", started.failure}}});
         if (afterFailedHandOver) afterFailedHandOver();
     } else if (restart == RestartAction::NoRestarter) {
         // No restart tonight either: the morning's reader must learn why.
-        m_journal->record({JournalEvent::RestarterStartRefused, {}, {{"programme", restarter}, {"raison", "fichier introuvable"}}});
+        m_journal->record(
+            {JournalEvent::RestarterStartRefused, {}, {{"programme", restarter}, {"raison", "fichier introuvable"}}});
     }
     switch (batchPageTick(Scheduler, now)) {
         case PageTickAction::StartBatch: startSchedulerBatch(ClockTrigger); break;

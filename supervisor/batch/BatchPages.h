@@ -21,7 +21,7 @@ class BatchPagesView {
 public:
     virtual ~BatchPagesView() = default;
 
-    virtual int schedulerDay(int element) = 0;  // 0 "Actif", 1..7 Monday..Sunday
+    virtual int schedulerDay(int element) = 0;   // 0 "Actif", 1..7 Monday..Sunday
     virtual int schedulerTiming(int which) = 0;  // 0 hour, 1 quarter
     virtual int schedulerHeure(int which) = 0;   // 0 start, 1 end of the hour window
     virtual int schedulerStation() = 0;
@@ -48,8 +48,8 @@ public:
 
 class BatchPages {
 public:
-    BatchPages(platform::Platform& platform, SettingsStore& settings, BatchPagesView& view,
-               ToolRowsView& rows, ToolSupervision& supervision);
+    BatchPages(platform::Platform& platform, SettingsStore& settings, BatchPagesView& view, ToolRowsView& rows,
+               ToolSupervision& supervision);
 
     // Scheduler page --------------------------------------------------------
     void CheckSchedulerJour_Click(int index);

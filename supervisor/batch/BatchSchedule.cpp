@@ -53,12 +53,10 @@ std::vector<std::string> dayCountItems() {
     return items;
 }
 
-int quarterMinute(int quarterIndex) {
-    return (quarterIndex >= 0 && quarterIndex <= 3) ? quarterIndex * 15 : 0;
-}
+int quarterMinute(int quarterIndex) { return (quarterIndex >= 0 && quarterIndex <= 3) ? quarterIndex * 15 : 0; }
 
-std::optional<local_seconds> nextBatchInstant(local_seconds now, const std::array<bool, 8>& days,
-                                              int hour, int minute) {
+std::optional<local_seconds> nextBatchInstant(local_seconds now, const std::array<bool, 8>& days, int hour,
+                                              int minute) {
     const local_days todayDate = floor<std::chrono::days>(now);
     const int today = static_cast<int>(weekday{todayDate}.iso_encoding());  // Monday 1 .. Sunday 7
     const auto atStartTime = [&](local_days date) { return date + hours{hour} + minutes{minute}; };
@@ -87,8 +85,7 @@ std::optional<local_seconds> nextBatchInstant(local_seconds now, const std::arra
     return best;
 }
 
-std::optional<local_seconds> nextBatchInstant(local_seconds now, const std::array<bool, 8>& days,
-                                              int hour, int minute,
+std::optional<local_seconds> nextBatchInstant(local_seconds now, const std::array<bool, 8>& days, int hour, int minute,
                                               const std::vector<local_seconds>& passOver) {
     auto next = nextBatchInstant(now, days, hour, minute);
     // Each round moves strictly later, so this ends after at most one round
@@ -98,8 +95,7 @@ std::optional<local_seconds> nextBatchInstant(local_seconds now, const std::arra
     return next;
 }
 
-std::string nextBatchLabel(local_seconds instant,
-                           const std::function<std::string(year_month_day)>& longDate) {
+std::string nextBatchLabel(local_seconds instant, const std::function<std::string(year_month_day)>& longDate) {
     const local_days date = floor<std::chrono::days>(instant);
     const hh_mm_ss<seconds> tod{instant - date};
     return longDate(year_month_day{date}) + " " + twoDigits(static_cast<int>(tod.hours().count())) + "h " +
@@ -117,8 +113,8 @@ std::string schedulerCommandLine(const SchedulerOptions& options) {
     const std::string j = std::to_string(options.dayOffsetIndex + 1);
     // The "Reprogrammer" box feeds the "ChargerSquelette" field: that is the
     // name the Scheduler program reads it under.
-    return "/Batch=J+" + j + "<ChargerSquelette:" + r + ">" + "<NoStation:" + s + ">" + "<HeureDeb:" + d +
-           ">" + "<HeureFin:" + f + ">" + "<OptDuree:" + o + ">";
+    return "/Batch=J+" + j + "<ChargerSquelette:" + r + ">" + "<NoStation:" + s + ">" + "<HeureDeb:" + d + ">" +
+           "<HeureFin:" + f + ">" + "<OptDuree:" + o + ">";
 }
 
 std::string plannerCommandLine(const PlannerOptions& options) {

@@ -12,9 +12,9 @@
 namespace tolvane {
 
 // Items of the fixed lists, in order.
-std::vector<std::string> hourItems();     // "  00H" .. "  23H"
-std::vector<std::string> quarterItems();  // " 00", " 15", " 30", " 45"
-std::vector<std::string> stationItems();  // "  01" .. "  10"
+std::vector<std::string> hourItems();       // "  00H" .. "  23H"
+std::vector<std::string> quarterItems();    // " 00", " 15", " 30", " 45"
+std::vector<std::string> stationItems();    // "  01" .. "  10"
 std::vector<std::string> dayOffsetItems();  // " 1" .. " 9"
 std::vector<std::string> dayCountItems();   // "  001" .. "  030"
 
@@ -26,13 +26,12 @@ int quarterMinute(int quarterIndex);
 // hour:minute:00, today itself when that time is not earlier than now, else
 // a week later; the earliest of them. Nothing when no day is ticked.
 std::optional<std::chrono::local_seconds> nextBatchInstant(std::chrono::local_seconds now,
-                                                           const std::array<bool, 8>& days,
-                                                           int hour, int minute);
+                                                           const std::array<bool, 8>& days, int hour, int minute);
 // The same, passing over the instants in `passOver` (those already started in
 // this run): the first ticked instant after them instead.
-std::optional<std::chrono::local_seconds> nextBatchInstant(
-    std::chrono::local_seconds now, const std::array<bool, 8>& days, int hour, int minute,
-    const std::vector<std::chrono::local_seconds>& passOver);
+std::optional<std::chrono::local_seconds> nextBatchInstant(std::chrono::local_seconds now,
+                                                           const std::array<bool, 8>& days, int hour, int minute,
+                                                           const std::vector<std::chrono::local_seconds>& passOver);
 
 // The label of a next instant: longDate(the date) + " " + HH + "h " + MM.
 std::string nextBatchLabel(std::chrono::local_seconds instant,

@@ -134,8 +134,7 @@ double leadingNumber(std::string_view text) {
         // which (an exponent that does not fit an int is large anyway).
         const std::size_t firstSignificant = mantissa.find_first_not_of('0');
         if (firstSignificant == std::string::npos) return 0.0;
-        long long magnitude = static_cast<long long>(intDigits) -
-                              static_cast<long long>(firstSignificant) - 1;
+        long long magnitude = static_cast<long long>(intDigits) - static_cast<long long>(firstSignificant) - 1;
         bool huge = false;
         if (!exponent.empty()) {
             if (exponent.size() > 12)

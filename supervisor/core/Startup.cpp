@@ -22,9 +22,7 @@ std::string windowCaption(std::string_view versionText) {
     return "Vantorix: Tools Launcher - " + std::string(versionText);
 }
 
-bool hasStandbySwitch(std::string_view commandLine) {
-    return containsNoCase(commandLine, "/Veille=True");
-}
+bool hasStandbySwitch(std::string_view commandLine) { return containsNoCase(commandLine, "/Veille=True"); }
 
 std::string formatHms(local_seconds t) {
     const hh_mm_ss<seconds> tod{t - floor<days>(t)};

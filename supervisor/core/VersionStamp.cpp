@@ -35,11 +35,9 @@ Pair splitComponent(int component) {
 std::optional<local_seconds> carriedDate(int y, int month, int day, int hour, int minute) {
     if (y < kFirstYear || y > kLastYear) return std::nullopt;
     const year_month ym = year{y} / January + months{month - 1};
-    const local_seconds result =
-        local_days{ym / 1} + days{day - 1} + hours{hour} + minutes{minute};
+    const local_seconds result = local_days{ym / 1} + days{day - 1} + hours{hour} + minutes{minute};
     const year_month_day ymd{floor<days>(result)};
-    if (!ymd.ok() || static_cast<int>(ymd.year()) < kFirstYear ||
-        static_cast<int>(ymd.year()) > kLastYear)
+    if (!ymd.ok() || static_cast<int>(ymd.year()) < kFirstYear || static_cast<int>(ymd.year()) > kLastYear)
         return std::nullopt;
     return result;
 }
@@ -157,9 +155,8 @@ std::string VersionText(const std::optional<platform::VersionInfo>& version) {
     const year_month_day ymd{date};
     const hh_mm_ss<seconds> tod{stamp - date};
     auto two = [](long long v) { return FormatNombre(static_cast<double>(v), 2, 0, "0"); };
-    return FormatNombre(static_cast<int>(ymd.year()), 4, 0, "0") + "." +
-           two(static_cast<unsigned>(ymd.month())) + two(static_cast<unsigned>(ymd.day())) + "." +
-           two(tod.hours().count()) + two(tod.minutes().count());
+    return FormatNombre(static_cast<int>(ymd.year()), 4, 0, "0") + "." + two(static_cast<unsigned>(ymd.month())) +
+           two(static_cast<unsigned>(ymd.day())) + "." + two(tod.hours().count()) + two(tod.minutes().count());
 }
 
 }  // namespace tolvane

@@ -9,7 +9,8 @@ namespace tolvane {
 
 namespace {
 
-constexpr const char* DayCaptions[] = {"Actif", "Lundi", "Mardi", "Mercredi", "Jeudi", "Vendredi", "Samedi", "Dimanche"};
+constexpr const char* DayCaptions[] = {"Actif", "Lundi",    "Mardi",  "Mercredi",
+                                       "Jeudi", "Vendredi", "Samedi", "Dimanche"};
 
 // The number of an "Idx_N" key, nothing for any other key.
 std::optional<int> keyIndex(std::string_view key) {
@@ -44,15 +45,18 @@ std::optional<SettingChange> settingChange(std::string_view section, std::string
         const char* setting;
         bool isText;
     } toolSettings[] = {
-        {"Launch", "Lancer", false},         {"Minimiser", "Minimiser", false},
-        {"Check", "Vérifier", false},        {"Freq", "Fréquence de vérification", false},
-        {"Tempo", "Tempo. en ms", true},     {"Arguments", "Arguments de la ligne de commande", true},
+        {"Launch", "Lancer", false},     {"Minimiser", "Minimiser", false},
+        {"Check", "Vérifier", false},    {"Freq", "Fréquence de vérification", false},
+        {"Tempo", "Tempo. en ms", true}, {"Arguments", "Arguments de la ligne de commande", true},
     };
     for (const auto& s : toolSettings) {
         if (s.section != section) continue;
         if (!isToolIndex(*index)) return std::nullopt;
-        return SettingChange{s.isText ? JournalEvent::ToolTextChanged : JournalEvent::ToolChoiceChanged, *index, {},
-                             s.setting, s.isText};
+        return SettingChange{s.isText ? JournalEvent::ToolTextChanged : JournalEvent::ToolChoiceChanged,
+                             *index,
+                             {},
+                             s.setting,
+                             s.isText};
     }
     if ((section == "CheckSchedulerJour" || section == "CheckPlannerJour") && *index >= 0 && *index <= 7)
         return SettingChange{JournalEvent::BatchChoiceChanged, std::nullopt,
@@ -140,7 +144,8 @@ bool JournaledSettings::SaveSetting(std::string_view section, std::string_view k
     }
     if (m_refusing && m_refused.empty()) {
         m_refusing = false;
-        m_journal.record({JournalEvent::SettingsWrittenAgain, std::nullopt,
+        m_journal.record({JournalEvent::SettingsWrittenAgain,
+                          std::nullopt,
                           {{"modifications gardées", std::to_string(kept + written.size())}}});
     }
     for (const auto& [at, entry] : written) noteChange(entry.change, at, entry.before, entry.value);
@@ -151,7 +156,8 @@ bool JournaledSettings::SaveSetting(std::string_view section, std::string_view k
 void JournaledSettings::keepRefused(const Where& where, const std::optional<SettingChange>& change,
                                     const std::string& before, const std::string& value) {
     if (!m_refusing)
-        m_journal.record({JournalEvent::SettingsNotWritten, std::nullopt, {{"section", where.first}, {"clé", where.second}}});
+        m_journal.record(
+            {JournalEvent::SettingsNotWritten, std::nullopt, {{"section", where.first}, {"clé", where.second}}});
     m_refusing = true;
     auto [it, first] = m_refused.try_emplace(where, Refused{change, before, value});
     if (!first) {
@@ -183,7 +189,8 @@ void JournaledSettings::flushTexts() {
     auto pending = std::move(m_pendingTexts);
     m_pendingTexts.clear();
     for (const auto& [where, text] : pending)
-        if (text.before != text.after) m_journal.record(settingChangeEntry(text.change, where.first, text.before, text.after));
+        if (text.before != text.after)
+            m_journal.record(settingChangeEntry(text.change, where.first, text.before, text.after));
 }
 
 }  // namespace tolvane

@@ -125,7 +125,8 @@ QtSettingsStore::QtSettingsStore(const std::string& application)
       }) {}
 
 QtSettingsStore::QtSettingsStore(std::function<std::unique_ptr<QSettings>()> open)
-    : m_open(std::move(open)), m_settings(m_open()) {
+    : m_open(std::move(open)),
+      m_settings(m_open()) {
     m_iniFile = m_settings->format() == iniFormat();
     if (m_settings->status() != QSettings::NoError) {
         reportOnce(m_readReported, "cannot be read; the defaults are shown");
@@ -239,7 +240,8 @@ bool QtSettingsStore::SaveSetting(std::string_view section, std::string_view key
     }
     m_settings->sync();
     if (m_settings->status() != QSettings::NoError) {
-        reportOnce(m_writeReported, "cannot be written; edits are kept until it takes a write again, and lost if Tolvane ends before");
+        reportOnce(m_writeReported,
+                   "cannot be written; edits are kept until it takes a write again, and lost if Tolvane ends before");
         m_stale = true;
         return false;
     }

@@ -63,5 +63,4 @@ private:
     bool m_stale = false;  // m_settings holds an earlier error
 };
 
-
 }  // namespace tolvane

@@ -10,8 +10,7 @@ std::string MemorySettingsStore::GetSetting(std::string_view section, std::strin
     return it != values.end() ? it->second : std::string(defaultValue);
 }
 
-bool MemorySettingsStore::SaveSetting(std::string_view section, std::string_view key,
-                                      std::string_view value) {
+bool MemorySettingsStore::SaveSetting(std::string_view section, std::string_view key, std::string_view value) {
     Key k{std::string(section), std::string(key)};
     // A refused write is still a write the program attempted: it is logged,
     // but the stored value stays as it was.

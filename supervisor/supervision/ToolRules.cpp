@@ -14,8 +14,7 @@ constexpr std::string_view StandbySwitch = "/Veille=True";
 
 bool equalsNoCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
            });
 }
 }  // namespace
@@ -36,8 +35,7 @@ std::string toolArguments(bool standby, std::string_view arguments) {
     return out;
 }
 
-std::optional<std::string> toolExecutablePath(std::string_view basePath, int index,
-                                              std::string_view suffix) {
+std::optional<std::string> toolExecutablePath(std::string_view basePath, int index, std::string_view suffix) {
     const auto name = toolBaseName(index);
     if (!name) return std::nullopt;
     std::string path(basePath);
@@ -64,23 +62,18 @@ LaunchPass launchPass(const std::array<LaunchRow, ToolCount>& rows, std::int64_t
 
 CheckAction checkAction(platform::WindowPresence presence) {
     switch (presence) {
-        case platform::WindowPresence::Found:
-            return {false, true};
-        case platform::WindowPresence::Absent:
-            return {true, true};
-        case platform::WindowPresence::Unknown:
-            break;
+        case platform::WindowPresence::Found: return {false, true};
+        case platform::WindowPresence::Absent: return {true, true};
+        case platform::WindowPresence::Unknown: break;
     }
     return {false, false};
 }
 
-bool verificationDue(int checkValue, std::chrono::local_seconds now,
-                     std::chrono::local_seconds nextCheck) {
+bool verificationDue(int checkValue, std::chrono::local_seconds now, std::chrono::local_seconds nextCheck) {
     return checkValue == 1 && now >= nextCheck;
 }
 
-std::chrono::local_seconds boundedNextCheck(std::chrono::local_seconds nextCheck,
-                                            std::chrono::local_seconds now,
+std::chrono::local_seconds boundedNextCheck(std::chrono::local_seconds nextCheck, std::chrono::local_seconds now,
                                             std::optional<int> periodSeconds) {
     if (!periodSeconds) return nextCheck;
     const auto limit = now + std::chrono::seconds{*periodSeconds};
@@ -91,8 +84,7 @@ std::optional<int> toolForImageName(std::string_view imageName, std::string_view
     for (int i = 0; i < ToolCount; ++i) {
         const std::string_view base = toolTable()[static_cast<std::size_t>(i)].baseName;
         if (imageName.size() != base.size() + suffix.size()) continue;
-        if (equalsNoCase(imageName.substr(0, base.size()), base) &&
-            equalsNoCase(imageName.substr(base.size()), suffix))
+        if (equalsNoCase(imageName.substr(0, base.size()), base) && equalsNoCase(imageName.substr(base.size()), suffix))
             return i;
     }
     return std::nullopt;

@@ -23,14 +23,13 @@ std::string toolArguments(bool standby, std::string_view arguments);
 
 // The tool's executable: basePath + baseName + suffix; nothing for an index
 // outside 0..29.
-std::optional<std::string> toolExecutablePath(std::string_view basePath, int index,
-                                              std::string_view suffix);
+std::optional<std::string> toolExecutablePath(std::string_view basePath, int index, std::string_view suffix);
 
 // One tool as one pass of the launch sequence sees it.
 struct LaunchRow {
-    bool ticked = false;      // its "Lancer" box holds 1
-    std::string delayText;    // its delay box
-    bool launched = false;    // already handed over
+    bool ticked = false;    // its "Lancer" box holds 1
+    std::string delayText;  // its delay box
+    bool launched = false;  // already handed over
 };
 
 struct LaunchPass {
@@ -53,14 +52,12 @@ struct CheckAction {
 CheckAction checkAction(platform::WindowPresence presence);
 
 // Is a tool whose "Vérifier" box holds checkValue due at now?
-bool verificationDue(int checkValue, std::chrono::local_seconds now,
-                     std::chrono::local_seconds nextCheck);
+bool verificationDue(int checkValue, std::chrono::local_seconds now, std::chrono::local_seconds nextCheck);
 
 // A wall clock set back must not hold a verification back by more than one
 // period: a due time further than one period ahead is pulled back to now +
 // period. Nothing changes when there is no period or the time is within it.
-std::chrono::local_seconds boundedNextCheck(std::chrono::local_seconds nextCheck,
-                                            std::chrono::local_seconds now,
+std::chrono::local_seconds boundedNextCheck(std::chrono::local_seconds nextCheck, std::chrono::local_seconds now,
                                             std::optional<int> periodSeconds);
 
 // Which tool a process belongs to: the first tool whose base name + suffix

@@ -22,9 +22,12 @@ std::chrono::local_seconds unsetNextCheck() {
     return local_days{year{1899} / December / 30};
 }
 
-ToolSupervision::ToolSupervision(platform::Platform& platform, SettingsStore& settings,
-                                 ToolRowsView& view, MonotonicTickCount& tickCount)
-    : m_platform(platform), m_settings(settings), m_view(view), m_tickCount(tickCount) {
+ToolSupervision::ToolSupervision(platform::Platform& platform, SettingsStore& settings, ToolRowsView& view,
+                                 MonotonicTickCount& tickCount)
+    : m_platform(platform),
+      m_settings(settings),
+      m_view(view),
+      m_tickCount(tickCount) {
     NextCheck.fill(unsetNextCheck());
 }
 
@@ -92,7 +95,8 @@ void ToolSupervision::CommandKillProcess_Click(int index) {
     // Neither ToolLaunched nor NextCheck change: a verified tool comes back
     // at its next verification.
     m_platform.killProcessesNamed(std::string(*name));
-    m_journal->record({JournalEvent::ToolKilled, index, {{"programme", std::string(*name) + platform::executableSuffix()}}});
+    m_journal->record(
+        {JournalEvent::ToolKilled, index, {{"programme", std::string(*name) + platform::executableSuffix()}}});
 }
 
 bool ToolSupervision::TimerLaunch_Timer() {
@@ -109,8 +113,8 @@ bool ToolSupervision::TimerLaunch_Timer() {
         // One question for every tool of the pass.
         std::vector<std::string> titles;
         for (const int i : pass.handOver) titles.emplace_back(*toolBaseName(i));
-        const auto presence = titles.empty() ? std::vector<platform::WindowPresence>{}
-                                             : m_platform.topLevelWindowsPresence(titles);
+        const auto presence =
+            titles.empty() ? std::vector<platform::WindowPresence>{} : m_platform.topLevelWindowsPresence(titles);
         bool waiting = !pass.allDone;
         for (std::size_t k = 0; k < pass.handOver.size(); ++k) {
             const int i = pass.handOver[k];

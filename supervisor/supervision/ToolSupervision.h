@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "common/MonotonicTickCount.h"
-#include "platform/platform.h"
 #include "journal/Journal.h"
-#include "supervisor/settings/SettingsStore.h"
+#include "platform/platform.h"
 #include "supervisor/core/ToolTable.h"
+#include "supervisor/settings/SettingsStore.h"
 
 namespace tolvane {
 

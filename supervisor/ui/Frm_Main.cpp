@@ -55,7 +55,8 @@ const QColor DisabledPanel(172, 168, 153);
 class CloseMessageFilter final : public QAbstractNativeEventFilter {
 public:
     CloseMessageFilter(CloseRequests& requests, std::function<void(const std::string&)> outside)
-        : m_requests(requests), m_outside(std::move(outside)) {
+        : m_requests(requests),
+          m_outside(std::move(outside)) {
         m_clock.start();
     }
     bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override {
@@ -68,8 +69,7 @@ public:
                 // While the session is being saved a close is the session's,
                 // which the window's own close handling knows.
                 if (qApp->isSavingSession()) return false;
-                if (m_requests.close(static_cast<std::uint64_t>(m_clock.elapsed())) ==
-                    CloseRequests::Origin::Operator)
+                if (m_requests.close(static_cast<std::uint64_t>(m_clock.elapsed())) == CloseRequests::Origin::Operator)
                     return false;
                 if (result) *result = 0;
                 m_outside("WM_CLOSE");
@@ -168,11 +168,15 @@ void Frm_Main::connectHandlers() {
     }
     for (int i = 0; i < 2; ++i) {
         const auto at = static_cast<std::size_t>(i);
-        connect(ComboSchedulerTiming[at], &QComboBox::currentIndexChanged, this, [&b, i] { b.ComboSchedulerTiming_Click(i); });
-        connect(ComboSchedulerHeure[at], &QComboBox::currentIndexChanged, this, [&b, i] { b.ComboSchedulerHeure_Click(i); });
-        connect(ComboPlannerTiming[at], &QComboBox::currentIndexChanged, this, [&b, i] { b.ComboPlannerTiming_Click(i); });
+        connect(ComboSchedulerTiming[at], &QComboBox::currentIndexChanged, this,
+                [&b, i] { b.ComboSchedulerTiming_Click(i); });
+        connect(ComboSchedulerHeure[at], &QComboBox::currentIndexChanged, this,
+                [&b, i] { b.ComboSchedulerHeure_Click(i); });
+        connect(ComboPlannerTiming[at], &QComboBox::currentIndexChanged, this,
+                [&b, i] { b.ComboPlannerTiming_Click(i); });
     }
-    connect(ComboSchedulerNoStation, &QComboBox::currentIndexChanged, this, [&b] { b.ComboSchedulerNoStation_Click(); });
+    connect(ComboSchedulerNoStation, &QComboBox::currentIndexChanged, this,
+            [&b] { b.ComboSchedulerNoStation_Click(); });
     connect(ComboSchedulerJ, &QComboBox::currentIndexChanged, this, [&b] { b.ComboSchedulerJ_Click(); });
     connect(CheckSchedulerReprogrammer, &QCheckBox::stateChanged, this, [&b] { b.CheckSchedulerReprogrammer_Click(); });
     connect(CheckSchedulerOptDuree, &QCheckBox::stateChanged, this, [&b] { b.CheckSchedulerOptDuree_Click(); });
@@ -215,7 +219,8 @@ void Frm_Main::Form_Initialize() {
     m_batch->HeureRedemarrage = initialRestartInstant(now);
     std::string exe = m_platform.ownExecutablePath();
     const auto sep = exe.find_last_of(platform::pathSeparator());
-    m_supervision->BasePath = (sep == std::string::npos ? std::string() : exe.substr(0, sep)) + platform::pathSeparator();
+    m_supervision->BasePath =
+        (sep == std::string::npos ? std::string() : exe.substr(0, sep)) + platform::pathSeparator();
 }
 
 void Frm_Main::loadBox(QCheckBox* box, std::string_view section, std::string_view key, std::string_view defaultValue) {
@@ -224,7 +229,8 @@ void Frm_Main::loadBox(QCheckBox* box, std::string_view section, std::string_vie
     if (value && *value >= 0 && *value <= 2) setBoxValue(box, *value);
 }
 
-void Frm_Main::loadList(QComboBox* list, std::string_view section, std::string_view key, std::string_view defaultValue) {
+void Frm_Main::loadList(QComboBox* list, std::string_view section, std::string_view key,
+                        std::string_view defaultValue) {
     const auto value = readInteger16(m_settings.GetSetting(section, key, defaultValue));
     // -1 clears the selection; an index beyond the list is skipped. Only a
     // different value is applied: the list announces even a "change" from no
@@ -234,7 +240,8 @@ void Frm_Main::loadList(QComboBox* list, std::string_view section, std::string_v
         list->setCurrentIndex(*value);
 }
 
-void Frm_Main::loadText(QLineEdit* field, std::string_view section, std::string_view key, std::string_view defaultValue) {
+void Frm_Main::loadText(QLineEdit* field, std::string_view section, std::string_view key,
+                        std::string_view defaultValue) {
     const std::string stored = m_settings.GetSetting(section, key, defaultValue);
     const QString value = qtext(stored);
     // A text the field cannot hold as it is (longer than the field takes, or
@@ -260,8 +267,7 @@ void Frm_Main::Form_Load(const std::string& commandLine) {
         loadBox(CheckMinimiser[static_cast<std::size_t>(i)], "Minimiser", indexKey(i), "0");
     for (int i = 0; i < ToolCount; ++i)
         loadText(TexteTemporisation[static_cast<std::size_t>(i)], "Tempo", indexKey(i), "10000");
-    for (int i = 0; i < ToolCount; ++i)
-        loadBox(CheckCheck[static_cast<std::size_t>(i)], "Check", indexKey(i), "0");
+    for (int i = 0; i < ToolCount; ++i) loadBox(CheckCheck[static_cast<std::size_t>(i)], "Check", indexKey(i), "0");
     for (int i = 0; i < ToolCount; ++i)
         loadText(TexteArguments[static_cast<std::size_t>(i)], "Arguments", indexKey(i), defaultArguments(i));
     std::vector<std::string> periods;
@@ -281,8 +287,10 @@ void Frm_Main::Form_Load(const std::string& commandLine) {
     fillList(ComboSchedulerJ, dayOffsetItems());
     fillList(ComboSchedulerHeure[0], hourItems());
     fillList(ComboSchedulerHeure[1], hourItems());
-    for (int i = 0; i < 8; ++i) loadBox(CheckSchedulerJour[static_cast<std::size_t>(i)], "CheckSchedulerJour", indexKey(i), "0");
-    for (int i = 0; i < 2; ++i) loadList(ComboSchedulerTiming[static_cast<std::size_t>(i)], "CheckSchedulerTiming", indexKey(i), "0");
+    for (int i = 0; i < 8; ++i)
+        loadBox(CheckSchedulerJour[static_cast<std::size_t>(i)], "CheckSchedulerJour", indexKey(i), "0");
+    for (int i = 0; i < 2; ++i)
+        loadList(ComboSchedulerTiming[static_cast<std::size_t>(i)], "CheckSchedulerTiming", indexKey(i), "0");
     loadList(ComboSchedulerJ, "CheckSchedulerJ", "Nb", "0");
     loadBox(CheckSchedulerReprogrammer, "CheckSchedulerReprogrammer", "Actif", "1");
     loadBox(CheckSchedulerOptDuree, "CheckSchedulerOptDuree", "Actif", "1");
@@ -295,8 +303,10 @@ void Frm_Main::Form_Load(const std::string& commandLine) {
     fillList(ComboPlannerTiming[1], quarterItems());
     fillList(ComboPlannerNbJour, dayCountItems());
     fillList(ComboPlannerJ, dayOffsetItems());
-    for (int i = 0; i < 8; ++i) loadBox(CheckPlannerJour[static_cast<std::size_t>(i)], "CheckPlannerJour", indexKey(i), "0");
-    for (int i = 0; i < 2; ++i) loadList(ComboPlannerTiming[static_cast<std::size_t>(i)], "CheckPlannerTiming", indexKey(i), "0");
+    for (int i = 0; i < 8; ++i)
+        loadBox(CheckPlannerJour[static_cast<std::size_t>(i)], "CheckPlannerJour", indexKey(i), "0");
+    for (int i = 0; i < 2; ++i)
+        loadList(ComboPlannerTiming[static_cast<std::size_t>(i)], "CheckPlannerTiming", indexKey(i), "0");
     loadList(ComboPlannerJ, "CheckPlannerJ", "Nb", "0");
     loadBox(CheckPlannerReplanifier, "CheckPlannerReplanifier", "Actif", "1");
     loadList(ComboPlannerNbJour, "CheckPlannerNbJour", "Index", "0");
@@ -328,8 +338,8 @@ void Frm_Main::closeEvent(QCloseEvent* event) {
     // (A close from outside never gets here: the message filter ends
     // Tolvane first.)
     const UnloadMode mode = qApp->isSavingSession() ? UnloadMode::Session
-                            : event->spontaneous() ? UnloadMode::User
-                                                   : UnloadMode::Program;
+                            : event->spontaneous()  ? UnloadMode::User
+                                                    : UnloadMode::Program;
     if (Form_QueryUnload(mode))
         event->ignore();
     else
@@ -389,7 +399,8 @@ void Frm_Main::MiseEnVeilleForcee() {
     if (!m_sysTray) {
         m_sysTray = std::make_unique<FrmSysTray>(makeTrayHost());
         m_sysTray->onAreaChanged = [this](bool present) {
-            m_journal->record({present ? JournalEvent::NotificationAreaBack : JournalEvent::NotificationAreaGone, {}, {}});
+            m_journal->record(
+                {present ? JournalEvent::NotificationAreaBack : JournalEvent::NotificationAreaGone, {}, {}});
         };
         if (makeAreaWatch) m_sysTray->watchArea(makeAreaWatch());
     }
@@ -429,8 +440,12 @@ void Frm_Main::Timer30s_Timer() {
 int Frm_Main::launchValue(int tool) { return boxValue(CheckLaunchWindows.at(static_cast<std::size_t>(tool))); }
 int Frm_Main::minimiserValue(int tool) { return boxValue(CheckMinimiser.at(static_cast<std::size_t>(tool))); }
 int Frm_Main::checkValue(int tool) { return boxValue(CheckCheck.at(static_cast<std::size_t>(tool))); }
-std::string Frm_Main::tempoText(int tool) { return text(TexteTemporisation.at(static_cast<std::size_t>(tool))->text()); }
-std::string Frm_Main::argumentsText(int tool) { return text(TexteArguments.at(static_cast<std::size_t>(tool))->text()); }
+std::string Frm_Main::tempoText(int tool) {
+    return text(TexteTemporisation.at(static_cast<std::size_t>(tool))->text());
+}
+std::string Frm_Main::argumentsText(int tool) {
+    return text(TexteArguments.at(static_cast<std::size_t>(tool))->text());
+}
 int Frm_Main::periodIndex(int tool) { return listIndex(ComboFrequenceVerification.at(static_cast<std::size_t>(tool))); }
 
 void Frm_Main::setNextCheckText(int tool, const std::string& t) {
@@ -478,9 +493,9 @@ void Frm_Main::setSchedulerPageActive(bool active) {
     for (QLabel* label : LabelScheduler) label->setEnabled(active);
     for (QComboBox* list : ComboSchedulerTiming) list->setEnabled(active);
     for (QComboBox* list : ComboSchedulerHeure) list->setEnabled(active);
-    for (QWidget* w : std::initializer_list<QWidget*>{ComboSchedulerJ, CheckSchedulerReprogrammer, CheckSchedulerOptDuree,
-                                                      ComboSchedulerNoStation, CommandSchedulerTest, PictureScheduler,
-                                                      FrameScheduler})
+    for (QWidget* w : std::initializer_list<QWidget*>{ComboSchedulerJ, CheckSchedulerReprogrammer,
+                                                      CheckSchedulerOptDuree, ComboSchedulerNoStation,
+                                                      CommandSchedulerTest, PictureScheduler, FrameScheduler})
         w->setEnabled(active);
     QPalette palette = PictureScheduler->palette();
     palette.setColor(QPalette::Window, PictureScheduler->isEnabled() ? QColor(Qt::black) : DisabledPanel);

@@ -11,13 +11,13 @@
 #include <memory>
 
 #include "common/MonotonicTickCount.h"
+#include "journal/Journal.h"
 #include "platform/platform.h"
 #include "supervisor/batch/BatchPages.h"
-#include "journal/Journal.h"
-#include "supervisor/settings/SettingsStore.h"
-#include "supervisor/ui/CloseRequests.h"
 #include "supervisor/core/ToolTable.h"
+#include "supervisor/settings/SettingsStore.h"
 #include "supervisor/supervision/ToolSupervision.h"
+#include "supervisor/ui/CloseRequests.h"
 #include "supervisor/ui/SysTray.h"
 
 class QAbstractNativeEventFilter;

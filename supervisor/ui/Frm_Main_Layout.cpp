@@ -209,11 +209,11 @@ namespace {
 // batch pages.
 template <std::size_t N>
 void placeDaysAndTiming(TwipsPage* page, std::array<QCheckBox*, 8>& days, QFrame*& picture,
-                        std::array<QLabel*, N>& labels, QComboBox*& dayOffset,
-                        std::array<QComboBox*, 2>& timing) {
+                        std::array<QLabel*, N>& labels, QComboBox*& dayOffset, std::array<QComboBox*, 2>& timing) {
     days[0] = page->place(makeBox(DayNames[0]), 120, 480, 1200, BoxHeight);
     for (int n = 1; n <= 7; ++n)
-        days[static_cast<std::size_t>(n)] = page->place(makeBox(DayNames[n]), 300, 780 + 300 * (n - 1), 1400, BoxHeight);
+        days[static_cast<std::size_t>(n)] =
+            page->place(makeBox(DayNames[n]), 300, 780 + 300 * (n - 1), 1400, BoxHeight);
     picture = page->place(new QFrame, 1920, 840, 15, 1995);
     picture->setAutoFillBackground(true);
     labels[3] = page->place(makeLabel("J+"), 2760, 480, 180, BoxHeight);
@@ -244,7 +244,8 @@ void Frm_Main::buildSchedulerPage(QWidget* pageWidget) {
     ComboSchedulerHeure[0] = page->place(makeList(), 7860, 900, 855, ButtonHeight);
     LabelScheduler[5] = page->place(makeLabel("Heure de fin"), 6480, 1320, 1300, BoxHeight);
     ComboSchedulerHeure[1] = page->place(makeList(), 7860, 1260, 855, ButtonHeight);
-    CommandSchedulerTest = page->place(new QPushButton(QStringLiteral("Tester maintenant")), 9180, 420, 1500, ButtonHeight);
+    CommandSchedulerTest =
+        page->place(new QPushButton(QStringLiteral("Tester maintenant")), 9180, 420, 1500, ButtonHeight);
     FrameScheduler = placeFrame(page, LabelScheduler[2]);
 }
 
@@ -254,7 +255,8 @@ void Frm_Main::buildPlannerPage(QWidget* pageWidget) {
     CheckPlannerReplanifier = page->place(makeBox("Replanifier"), 4140, 480, 1500, BoxHeight);
     LabelPlanner[1] = page->place(makeLabel("Nombre de jours à planifier"), 5700, 480, 2100, BoxHeight);
     ComboPlannerNbJour = page->place(makeList(), 7860, 420, 855, ButtonHeight);
-    CommandPlannerTest = page->place(new QPushButton(QStringLiteral("Tester maintenant")), 9180, 420, 1500, ButtonHeight);
+    CommandPlannerTest =
+        page->place(new QPushButton(QStringLiteral("Tester maintenant")), 9180, 420, 1500, ButtonHeight);
     FramePlanner = placeFrame(page, LabelPlanner[2]);
 }
 

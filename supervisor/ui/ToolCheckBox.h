@@ -11,9 +11,7 @@ public:
     explicit ToolCheckBox(const QString& text, QWidget* parent = nullptr) : QCheckBox(text, parent) {}
 
 protected:
-    void nextCheckState() override {
-        setCheckState(checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked);
-    }
+    void nextCheckState() override { setCheckState(checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked); }
 };
 
 }  // namespace tolvane

@@ -207,7 +207,8 @@ TEST(OneTolvane, NameHeldBySocketThatCannotBeAskedSupervisesAnywayAndSaysSo) {
 
     const pid_t next = s.startTolvane({"/Veille=True"});
     EXPECT_TRUE(s.waitForStarts("VX8_Library", 2, 15s)) << "the station was left alone";
-    EXPECT_TRUE(waitUntil([&] { return linesMatching(s.journalLines(), std::regex(" 1011 \\[-\\] Aucun verrou")) == 1; }, 5s));
+    EXPECT_TRUE(
+        waitUntil([&] { return linesMatching(s.journalLines(), std::regex(" 1011 \\[-\\] Aucun verrou")) == 1; }, 5s));
     EXPECT_EQ(s.tolvanes(), std::vector<pid_t>{next});
     ::close(squatter);
 }

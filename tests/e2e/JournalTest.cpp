@@ -52,8 +52,13 @@ TEST(Journal, ToolStartedAgainByItsVerificationIsInTheDaysFile) {
     EXPECT_TRUE(std::filesystem::exists(s.journalFolder() + "/2026-12-08.log"));
     const auto lines = s.journalLines();
     EXPECT_EQ(linesMatching(lines, restart), 1u);
-    EXPECT_EQ(linesMatching(lines, std::regex(R"( 1000 \[-\] Tolvane démarré \| version : .+ \| ligne de commande :  \| veille : non$)")), 1u);
-    EXPECT_EQ(linesMatching(lines, std::regex(R"( 2000 \[6 VX8_Tools_Data\] Démarré par la séquence de lancement)")), 1u);
+    EXPECT_EQ(
+        linesMatching(
+            lines,
+            std::regex(R"( 1000 \[-\] Tolvane démarré \| version : .+ \| ligne de commande :  \| veille : non$)")),
+        1u);
+    EXPECT_EQ(linesMatching(lines, std::regex(R"( 2000 \[6 VX8_Tools_Data\] Démarré par la séquence de lancement)")),
+              1u);
     // The first run of a station has no last run to judge.
     EXPECT_EQ(linesMatching(lines, std::regex(" 100[56] ")), 0u);
 }
@@ -68,7 +73,9 @@ TEST(Journal, NextStartSaysWhenTheLastRunEndedWithoutItsClosingLine) {
     ASSERT_TRUE(waitForLine(s, started, 10s));
     ::kill(tolvane, SIGTERM);
     ASSERT_TRUE(waitForExit(tolvane, 5s));
-    EXPECT_EQ(linesMatching(s.journalLines(), std::regex(" 1003 \\[-\\] Tolvane arrêté à la demande du système \\| par : SIGTERM$")), 1u);
+    EXPECT_EQ(linesMatching(s.journalLines(),
+                            std::regex(" 1003 \\[-\\] Tolvane arrêté à la demande du système \\| par : SIGTERM$")),
+              1u);
 
     tolvane = s.startTolvane();
     ASSERT_TRUE(waitUntil([&] { return linesMatching(s.journalLines(), started) == 2; }, 10s));
@@ -147,7 +154,8 @@ TEST(Journal, SettingsStoreThatCannotBeReadIsJournaledNotOnlyOnStandardError) {
     // nor written.
     std::filesystem::create_directories(s.settingsFile());
     s.startTolvane();
-    ASSERT_TRUE(waitForLine(s, std::regex(R"( 5012 \[-\] Les réglages n'ont pas pu être lus : .* \| emplacement : .*/Tolvane\.ini$)"), 10s))
+    ASSERT_TRUE(waitForLine(
+        s, std::regex(R"( 5012 \[-\] Les réglages n'ont pas pu être lus : .* \| emplacement : .*/Tolvane\.ini$)"), 10s))
         << s.errors();
     const auto lines = s.journalLines();
     ASSERT_FALSE(lines.empty());

@@ -73,9 +73,9 @@ TEST(DailyRestart, TolvaneEndsThroughKrandelAndTheNewOneTakesOverTheRunningTools
     armSchedulerAt0400(s);
     const pid_t old = s.startTolvane({}, BeforeRestart);
     ASSERT_TRUE(waitUntil([&] { return s.log().size() >= 3; }, 10s));
-    ASSERT_TRUE(waitUntil([&] { return s.windowExists("VX8_Library") && s.windowExists("VX8_Player") &&
-                                       s.windowExists("VX8_Player_A"); },
-                          5s));
+    ASSERT_TRUE(waitUntil(
+        [&] { return s.windowExists("VX8_Library") && s.windowExists("VX8_Player") && s.windowExists("VX8_Player_A"); },
+        5s));
     const std::size_t startsBefore = s.log().size();
     ASSERT_EQ(startsBefore, 3u);
 
@@ -118,11 +118,15 @@ TEST(DailyRestart, TolvaneEndsThroughKrandelAndTheNewOneTakesOverTheRunningTools
     // "ended unexpectedly" for it, and Krandel's wait and start between.
     const auto lines = s.journalLines();
     EXPECT_EQ(linesMatching(lines, std::regex(" 1002 \\[-\\] Tolvane arrêté pour le redémarrage quotidien")), 1u);
-    EXPECT_EQ(linesMatching(lines, std::regex(" 1000 \\[-\\] Tolvane démarré .*ligne de commande : /Base=Current")), 1u);
+    EXPECT_EQ(linesMatching(lines, std::regex(" 1000 \\[-\\] Tolvane démarré .*ligne de commande : /Base=Current")),
+              1u);
     EXPECT_EQ(linesMatching(lines, std::regex(" 100[56] ")), 0u);
     const auto krandel = s.journalLines("Krandel");
     EXPECT_EQ(linesMatching(krandel, std::regex(" 3100 \\[-\\] Krandel attend")), 1u);
-    EXPECT_EQ(linesMatching(krandel, std::regex(" 3101 \\[-\\] Krandel a démarré Tolvane \\| programme : .*/Tolvane /Base=Current$")), 1u);
+    EXPECT_EQ(
+        linesMatching(krandel,
+                      std::regex(" 3101 \\[-\\] Krandel a démarré Tolvane \\| programme : .*/Tolvane /Base=Current$")),
+        1u);
 }
 
 TEST(DailyRestart, WithoutAKrandelThatCanStartTolvaneKeepsSupervising) {
@@ -149,7 +153,9 @@ TEST(DailyRestart, WithoutAKrandelThatCanStartTolvaneKeepsSupervising) {
         for (const pid_t pid : s->running("VX8_Tools_Data")) ::kill(pid, SIGKILL);
         EXPECT_TRUE(s->waitForStarts("VX8_Tools_Data", 2, 10s)) << s->folder();
         // The refusal is in the journal, with the system's reason.
-        EXPECT_EQ(linesMatching(s->journalLines(), std::regex(" 3001 \\[-\\] Krandel n'a pas pu être démarré.* \\| raison : .+")), 1u)
+        EXPECT_EQ(linesMatching(s->journalLines(),
+                                std::regex(" 3001 \\[-\\] Krandel n'a pas pu être démarré.* \\| raison : .+")),
+                  1u)
             << s->folder();
     }
 }
@@ -174,9 +180,12 @@ TEST(Krandel, WithoutTolvaneBesideItShowsItsFailureAndEndsWithAnErrorStatus) {
     ASSERT_TRUE(ended) << "Krandel did not end once its message was closed";
     EXPECT_NE(exitCode(*ended), 0);
     EXPECT_NE(exitCode(*ended), -1) << "Krandel did not exit normally";
-    EXPECT_EQ(linesMatching(s.journalLines("Krandel"),
-                            std::regex(" 3102 \\[-\\] Krandel n'a pas pu démarrer Tolvane \\| programme : .*/Tolvane \\| raison : .+")),
-              1u);    EXPECT_FALSE(std::filesystem::exists(expired)) << "Krandel's journal keeps its old files";
+    EXPECT_EQ(
+        linesMatching(
+            s.journalLines("Krandel"),
+            std::regex(" 3102 \\[-\\] Krandel n'a pas pu démarrer Tolvane \\| programme : .*/Tolvane \\| raison : .+")),
+        1u);
+    EXPECT_FALSE(std::filesystem::exists(expired)) << "Krandel's journal keeps its old files";
 }
 
 TEST(Krandel, TestSwitchShowsTheCommandFirstAndStartsTolvaneOnlyOnceItIsClosed) {

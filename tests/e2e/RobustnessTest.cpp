@@ -108,7 +108,7 @@ std::string offsetTo(const char* utcText, const char* speed) {
     return "+" + std::to_string(target - static_cast<long>(std::time(nullptr))) + " " + speed;
 }
 
-constexpr int OneMinute = 0;   // "01 Min": three real seconds at x20
+constexpr int OneMinute = 0;     // "01 Min": three real seconds at x20
 constexpr int SixtyMinutes = 6;  // "60 Min"
 
 // Tool 6 (VX8_Tools_Data) launched and verified at the period, Tolvane

@@ -157,10 +157,11 @@ TEST(Soak, EveryKilledToolComesBackOnceAndTolvaneStaysFlat) {
         const double seconds = std::chrono::duration<double>(now - lastReportAt).count();
         const double cpu = 100.0 * static_cast<double>(h.cpuTicks - lastReport.cpuTicks) /
                            static_cast<double>(ticksPerSecond) / seconds;
-        std::printf("[ soak     ] min %3lld fds=%ld threads=%ld zombies=%zu rss=%ldkB cpu=%.1f%% kills=%zu "
-                    "missed=%zu doubled=%zu\n",
-                    static_cast<long long>(std::chrono::round<std::chrono::minutes>(now - start).count()),
-                    h.descriptors, h.threads, zombieChildren(tolvane).size(), h.rssKb, cpu, kills, missed, doubled);
+        std::printf(
+            "[ soak     ] min %3lld fds=%ld threads=%ld zombies=%zu rss=%ldkB cpu=%.1f%% kills=%zu "
+            "missed=%zu doubled=%zu\n",
+            static_cast<long long>(std::chrono::round<std::chrono::minutes>(now - start).count()), h.descriptors,
+            h.threads, zombieChildren(tolvane).size(), h.rssKb, cpu, kills, missed, doubled);
         std::fflush(stdout);
         lastReport = h;
         lastReportAt = now;

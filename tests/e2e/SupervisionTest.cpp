@@ -56,8 +56,8 @@ TEST(Supervision, LaunchSequenceStartsInDelayOrderWithTheRowsArguments) {
     EXPECT_EQ(namesInOrder(lines),
               (std::vector<std::string>{"VX8_Library", "VX8_Broadcaster_Backup", "VX8_Tools_Live"}));
     const auto live = s.startsOf("VX8_Tools_Live").at(0);
-    EXPECT_EQ(live.arguments, (std::vector<std::string>{"-x", "a b", "<in", ">out", "&", ";", "$(id)", "%PATH%",
-                                                        "/Veille=True"}));
+    EXPECT_EQ(live.arguments,
+              (std::vector<std::string>{"-x", "a b", "<in", ">out", "&", ";", "$(id)", "%PATH%", "/Veille=True"}));
     EXPECT_EQ(live.showState, "minimised");
     EXPECT_EQ(live.argv0, s.folder() + "/VX8_Tools_Live");
     EXPECT_EQ(s.startsOf("VX8_Library").at(0).arguments, std::vector<std::string>{"/NoBase=0"});
@@ -163,9 +163,11 @@ TEST(Supervision, QuitterAndTheCloseBoxAskAndLeaveTheToolsRunning) {
     // The journal: the operator's untick, then the run's closing line, last.
     const auto lines = s.journalLines();
     ASSERT_GE(lines.size(), 2u);
-    EXPECT_TRUE(std::regex_search(lines[lines.size() - 2],
-                                  std::regex(" 5001 \\[0 VX8_Library\\] .* réglage : Vérifier \\| avant : coché \\| après : décoché$")))
+    EXPECT_TRUE(std::regex_search(
+        lines[lines.size() - 2],
+        std::regex(" 5001 \\[0 VX8_Library\\] .* réglage : Vérifier \\| avant : coché \\| après : décoché$")))
         << lines[lines.size() - 2];
-    EXPECT_TRUE(std::regex_search(lines.back(), std::regex(" 1001 \\[-\\] Tolvane arrêté par l'opérateur \\| par : bouton « Quitter... »$")))
+    EXPECT_TRUE(std::regex_search(
+        lines.back(), std::regex(" 1001 \\[-\\] Tolvane arrêté par l'opérateur \\| par : bouton « Quitter... »$")))
         << lines.back();
 }

@@ -36,8 +36,7 @@ std::vector<std::uint32_t> viewableTolvaneWindows(Station& s) {
         const auto name = probe.property(w, "WM_NAME");
         if (name && *name == "panel") return;
         const auto cls = probe.property(w, "WM_CLASS");
-        if (cls && cls->find("Tolvane") != std::string::npos &&
-            probe.mapState(w) == XProbe::MapState::Viewable)
+        if (cls && cls->find("Tolvane") != std::string::npos && probe.mapState(w) == XProbe::MapState::Viewable)
             found.push_back(w);
         if (depth < 4)
             for (const auto child : probe.children(w)) walk(child, depth + 1);
@@ -198,9 +197,9 @@ TEST(Standby, DueSchedulerBatchStartsAsWhenShown) {
     ASSERT_TRUE(waitUntil([&] { return s.trayIcons() == 1 && viewableTolvaneWindows(s).empty(); }, 10s));
 
     ASSERT_TRUE(s.waitForStarts("VX8_Tools_Scheduler", 1, 45s)) << "the batch was not started in standby";
-    EXPECT_EQ(s.startsOf("VX8_Tools_Scheduler").at(0).arguments,
-              std::vector<std::string>{
-                  "/Batch=J+1<ChargerSquelette:1><NoStation:1><HeureDeb:00><HeureFin:23><OptDuree:1>"});
+    EXPECT_EQ(
+        s.startsOf("VX8_Tools_Scheduler").at(0).arguments,
+        std::vector<std::string>{"/Batch=J+1<ChargerSquelette:1><NoStation:1><HeureDeb:00><HeureFin:23><OptDuree:1>"});
     EXPECT_EQ(s.trayIcons(), 1u);
     EXPECT_TRUE(viewableTolvaneWindows(s).empty()) << "the batch brought the window back";
 }

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/posix/TempFolder.h"
 #include "journal/JournalFiles.h"
+#include "tests/support/posix/TempFolder.h"
 
 namespace tolvane {
 namespace {
@@ -50,7 +50,8 @@ TEST(JournalOnDisk, ATornLineNeverStopsTheStartAndTheNextLineStartsOnItsOwn) {
     // Cut by a power failure while a newer-dated file exists (a clock set
     // back), so that nothing is written after the fragment before it is read.
     JournalOnDisk disk;
-    const std::string torn = "2026-12-08 01:00:00 +0100" + Restart + "\n2026-12-08 03:59:00 +0100 2003 [6 VX8_Tools_Data] Rel";
+    const std::string torn =
+        "2026-12-08 01:00:00 +0100" + Restart + "\n2026-12-08 03:59:00 +0100 2003 [6 VX8_Tools_Data] Rel";
     writeFile(disk.temp.file("2026-12-08.log"), torn);
     writeFile(disk.temp.file("2026-12-09.log"), "2026-12-09 00:10:00 +0100 1003 [-] Tolvane arrêté\n");
     disk.now.local = at(8, 4, 7, 10);
@@ -84,14 +85,16 @@ TEST(JournalOnDisk, ALineGoesWholeOrNotAtAllAndAnUnwritableFileIsToldOnce) {
     journal->record({JournalEvent::ToolKilled, 8, {{"programme", "VX8_Tools_FTP"}}});
     const std::string after = disk.today();
     ASSERT_EQ(after.substr(0, before.size()), before);
-    EXPECT_EQ(after.substr(before.size()),
-              "2026-12-08 03:00:05 +0100 9003 [-] Le fichier du journal peut de nouveau être écrit | lignes perdues : 2\n"
-              "2026-12-08 03:00:05 +0100 2020 [8 VX8_Tools_FTP] Arrêt forcé par le bouton « Kill » | programme : VX8_Tools_FTP\n");
+    EXPECT_EQ(
+        after.substr(before.size()),
+        "2026-12-08 03:00:05 +0100 9003 [-] Le fichier du journal peut de nouveau être écrit | lignes perdues : 2\n"
+        "2026-12-08 03:00:05 +0100 2020 [8 VX8_Tools_FTP] Arrêt forcé par le bouton « Kill » | programme : VX8_Tools_FTP\n");
     // The system's log heard of the failure once, and of its end.
     ASSERT_EQ(disk.logged.size(), 6u);
-    EXPECT_TRUE(disk.logged[1].starts_with("9002 [-] Le fichier du journal ne peut pas être écrit : les lignes ne vont "
-                                           "qu'au journal du système tant que cela dure | dossier : " + disk.temp.path() +
-                                           " | raison : "))
+    EXPECT_TRUE(
+        disk.logged[1].starts_with("9002 [-] Le fichier du journal ne peut pas être écrit : les lignes ne vont "
+                                   "qu'au journal du système tant que cela dure | dossier : " +
+                                   disk.temp.path() + " | raison : "))
         << disk.logged[1];
     EXPECT_EQ(disk.logged[4], "9003 [-] Le fichier du journal peut de nouveau être écrit | lignes perdues : 2");
 

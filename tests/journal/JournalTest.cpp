@@ -42,15 +42,15 @@ TEST(Journal, EscapingKeepsEveryEventOnOneLineOfValidText) {
         {std::string("a\0b", 3), "a\\x00b"},
         {"\x01\x1B[31m\x7F", "\\x01\\x1B[31m\\x7F"},
         {"Été à 04:07 ♪ \xF0\x9F\x8E\xB5", "Été à 04:07 ♪ \xF0\x9F\x8E\xB5"},  // text stays text
-        {"caf\xC3", "caf\\xC3"},                                              // cut sequence
-        {"\xC3\x28", "\\xC3("},                                               // bad continuation
-        {"\xC0\xAF", "\\xC0\\xAF"},                                           // overlong '/'
-        {"\xED\xA0\x80", "\\xED\\xA0\\x80"},                                  // a surrogate
-        {"\xF4\x90\x80\x80", "\\xF4\\x90\\x80\\x80"},                         // past U+10FFFF
+        {"caf\xC3", "caf\\xC3"},                                               // cut sequence
+        {"\xC3\x28", "\\xC3("},                                                // bad continuation
+        {"\xC0\xAF", "\\xC0\\xAF"},                                            // overlong '/'
+        {"\xED\xA0\x80", "\\xED\\xA0\\x80"},                                   // a surrogate
+        {"\xF4\x90\x80\x80", "\\xF4\\x90\\x80\\x80"},                          // past U+10FFFF
         {"\xFF\xFE", "\\xFF\\xFE"},
-        {"a\xC2\x85z", "a\\xC2\\x85z"},                       // NEL, a line break to some readers
+        {"a\xC2\x85z", "a\\xC2\\x85z"},                                      // NEL, a line break to some readers
         {"a\xE2\x80\xA8z\xE2\x80\xA9", "a\\xE2\\x80\\xA8z\\xE2\\x80\\xA9"},  // line and paragraph separators
-        {"\\x41", "\\\\x41"},  // an escape's look-alike stays distinguishable
+        {"\\x41", "\\\\x41"},                                // an escape's look-alike stays distinguishable
         {"/X | raison : forgée", "/X \\| raison : forgée"},  // no detail of its own
     };
     for (const auto& c : cases) {
@@ -88,7 +88,9 @@ TEST(Journal, LineHoldsInstantOffsetNumberToolTextAndArguments) {
          "2026-03-09 06:15:00 -0330 2002 [2 VX8_Tools_Scheduler] Démarré en batch | arguments : /Batch=J+ "
          "<OptDuree:1>\\r\\n"},
         // An index outside the table names no tool.
-        {{winter, hours{1}}, {JournalEvent::ToolKilled, 30, {{"programme", "x|y"}}}, 0,
+        {{winter, hours{1}},
+         {JournalEvent::ToolKilled, 30, {{"programme", "x|y"}}},
+         0,
          "2026-12-08 04:07:12 +0100 2020 [-] Arrêt forcé par le bouton « Kill » | programme : x\\|y"},
     };
     for (const auto& c : cases) {
@@ -130,13 +132,14 @@ TEST(Journal, RepeatsAreMergedForAMinuteAndTheCapStopsTheDay) {
     };
     JournalRepeats repeats;
     for (const auto& s : steps)
-        EXPECT_EQ(repeats.admit({s.event, s.tool, {}}, {t0 + seconds{s.second}, {}}), s.written) << "at second " << s.second;
+        EXPECT_EQ(repeats.admit({s.event, s.tool, {}}, {t0 + seconds{s.second}, {}}), s.written)
+            << "at second " << s.second;
     // What is still merged away when the run ends: the last repeat, with
     // the ones before it merged into it.
-    EXPECT_TRUE(repeats.admit({JournalEvent::ToolRestartedByVerification, 6, {{"arguments", "/A"}}}, {t0 + seconds{1830}, {}}) ==
-                std::nullopt);
-    EXPECT_TRUE(repeats.admit({JournalEvent::ToolRestartedByVerification, 6, {{"arguments", "/B"}}}, {t0 + seconds{1840}, {}}) ==
-                std::nullopt);
+    EXPECT_TRUE(repeats.admit({JournalEvent::ToolRestartedByVerification, 6, {{"arguments", "/A"}}},
+                              {t0 + seconds{1830}, {}}) == std::nullopt);
+    EXPECT_TRUE(repeats.admit({JournalEvent::ToolRestartedByVerification, 6, {{"arguments", "/B"}}},
+                              {t0 + seconds{1840}, {}}) == std::nullopt);
     const auto pending = repeats.takePending();
     ASSERT_EQ(pending.size(), 1u);
     EXPECT_EQ(formatJournalLine(pending[0].at, pending[0].entry, pending[0].merged).substr(11),
@@ -156,11 +159,14 @@ TEST(Journal, RepeatsAreMergedForAMinuteAndTheCapStopsTheDay) {
         std::uint64_t lineSize;
         D decision;
     } cap[] = {
-        {false, day1, 0, 40, D::Write},        {false, day1, 40, 60, D::Write},
+        {false, day1, 0, 40, D::Write},
+        {false, day1, 40, 60, D::Write},
         {false, day1, 99, 2, D::WriteFullNotice},
         {false, day1, 60, 1, D::Drop},  // a file cut meanwhile does not reopen the day
-        {false, day2, 0, 40, D::Write},        {false, day2, 40, 61, D::WriteFullNotice},
-        {true, day2, 140, 10, D::Drop},        {true, day2, 99, 1, D::Write},
+        {false, day2, 0, 40, D::Write},
+        {false, day2, 40, 61, D::WriteFullNotice},
+        {true, day2, 140, 10, D::Drop},
+        {true, day2, 99, 1, D::Write},
     };
     std::optional<JournalDayCap> gate;
     for (const auto& c : cap) {
@@ -182,11 +188,13 @@ TEST(Journal, EachLineParsesBackToTheDetailsWrittenAndStaysALine) {
     const std::string line = formatJournalLine(clock, {JournalEvent::ToolStartRefused, 6, details});
     EXPECT_EQ(journalLineDetails(line), details) << line;
     // One huge value is cut at the bound and says how long it was.
-    const std::string cut = formatJournalLine(clock, {JournalEvent::ToolTextChanged, 6, {{"avant", huge}, {"après", "x"}}});
+    const std::string cut =
+        formatJournalLine(clock, {JournalEvent::ToolTextChanged, 6, {{"avant", huge}, {"après", "x"}}});
     EXPECT_LT(cut.size(), 2 * JournalDetailLimit);
     EXPECT_EQ(journalLineDetails(cut),
-              (std::vector<JournalDetail>{{"avant", std::string(JournalDetailLimit, 'a') + " [...] (tronqué, 10485760 octets en tout)"},
-                                          {"après", "x"}}));
+              (std::vector<JournalDetail>{
+                  {"avant", std::string(JournalDetailLimit, 'a') + " [...] (tronqué, 10485760 octets en tout)"},
+                  {"après", "x"}}));
     // Never inside an escape or a character.
     EXPECT_EQ(escapeJournalText("aé\n", 2), "a [...] (tronqué, 4 octets en tout)");
 }

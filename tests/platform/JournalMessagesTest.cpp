@@ -11,8 +11,8 @@
 #include <regex>
 #include <string>
 
-#include "platform/shared/WindowsEventLog.h"
 #include "journal/Journal.h"
+#include "platform/shared/WindowsEventLog.h"
 
 namespace {
 
@@ -68,8 +68,8 @@ TEST(JournalMessages, OneMessagePerEventWithItsSeverityAndTheIdReportedForItsLin
         // log is given; with the event's severity it must come to windmc's ID.
         for (const std::optional<int> tool : {std::optional<int>{}, std::optional<int>{6}}) {
             const std::string line = tolvane::formatJournalLine({}, {event, tool, {{"arguments", "/NoBase=0"}}}, 2);
-            EXPECT_EQ(tolvane::platform::eventLogEventId(severity,
-                                                         tolvane::platform::eventLogNumber(tolvane::systemLogPart(line))),
+            EXPECT_EQ(tolvane::platform::eventLogEventId(
+                          severity, tolvane::platform::eventLogNumber(tolvane::systemLogPart(line))),
                       bits << 30 | static_cast<std::uint32_t>(number))
                 << line;
         }

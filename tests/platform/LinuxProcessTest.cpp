@@ -17,8 +17,8 @@
 #include <set>
 #include <sstream>
 
-#include "platform/shared/WindowsCommandLine.h"
 #include "platform/platform.h"
+#include "platform/shared/WindowsCommandLine.h"
 #include "standin/StandinLog.h"
 #include "tests/support/posix/Processes.h"
 #include "tests/support/posix/TempFolder.h"
@@ -26,12 +26,12 @@
 namespace {
 
 using namespace tolvane::testsupport;
+using testing::Contains;
+using testing::Field;
 using tolvane::platform::Platform;
 using tolvane::platform::ProcessInfo;
 using tolvane::platform::ShowState;
 using tolvane::standin::StandinLogLine;
-using testing::Contains;
-using testing::Field;
 
 const std::string kStandin = TOLVANE_STANDIN_PATH;
 
@@ -153,9 +153,9 @@ TEST_F(LinuxProcesses, HostileArgumentsArriveByteForByte) {
 
 TEST_F(LinuxProcesses, ArgumentTextIsSplitByWindowsRulesAndNeverByAShell) {
     const WorkingFolder here(m_folder.path());
-    const auto line = startAndWait(tool("ProcTest_Scheduler"),
-                                   R"(/Batch=J+ "<OptDuree:12>" a&b;c $(touch shell_ran) >shell_out )"
-                                   R"("Vantorix Été" \"quoted\" "" ;touch shell_ran2)");
+    const auto line =
+        startAndWait(tool("ProcTest_Scheduler"), R"(/Batch=J+ "<OptDuree:12>" a&b;c $(touch shell_ran) >shell_out )"
+                                                 R"("Vantorix Été" \"quoted\" "" ;touch shell_ran2)");
     ASSERT_TRUE(line);
     EXPECT_EQ(line->arguments,
               (std::vector<std::string>{"/Batch=J+", "<OptDuree:12>", "a&b;c", "$(touch", "shell_ran)", ">shell_out",
@@ -215,7 +215,8 @@ TEST_F(LinuxProcesses, ProgramGetsDevNullStreamsAndNoOtherDescriptor) {
 }
 
 TEST_F(LinuxProcesses, ProgramRunsInItsOwnSessionWithDefaultSignals) {
-    struct sigaction ignore {}, previousAction{};
+    struct sigaction ignore {
+    }, previousAction{};
     ignore.sa_handler = SIG_IGN;
     ::sigaction(SIGUSR1, &ignore, &previousAction);
     sigset_t blocked, previousMask;
@@ -329,10 +330,9 @@ TEST_F(LinuxProcesses, TwoHundredStartsAndKillsLeaveNoZombieAndNoDescriptor) {
             std::sort(startMicros.begin(), startMicros.end());
             std::ostringstream out;
             out << "descriptorsBefore=" << descriptorsBefore << " descriptorsAfter=" << openDescriptors().size()
-                << " refused=" << refused << " acceptedMissing=" << acceptedMissing
-                << " childrenSeen=" << childrenSeen << " childrenAtEnd=" << childrenOf(::getpid()).size()
-                << " notLogged=" << notLogged << " notKilled=" << notKilled
-                << " medianStartMicros=" << startMicros[startMicros.size() / 2]
+                << " refused=" << refused << " acceptedMissing=" << acceptedMissing << " childrenSeen=" << childrenSeen
+                << " childrenAtEnd=" << childrenOf(::getpid()).size() << " notLogged=" << notLogged
+                << " notKilled=" << notKilled << " medianStartMicros=" << startMicros[startMicros.size() / 2]
                 << " maxStartMicros=" << startMicros.back();
             return out.str();
         },

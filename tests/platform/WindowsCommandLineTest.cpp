@@ -28,10 +28,10 @@ TEST(SplitWindowsArguments, MicrosoftTableExamples) {
 
 TEST(SplitWindowsArguments, BackslashesCountOnlyBeforeAQuote) {
     EXPECT_THAT(splitWindowsArguments(R"(\\server\share\file)"), ElementsAre(R"(\\server\share\file)"));
-    EXPECT_THAT(splitWindowsArguments(R"(a\"b)"), ElementsAre(R"(a"b)"));          // 1: literal quote
-    EXPECT_THAT(splitWindowsArguments(R"(a\\"b c")"), ElementsAre(R"(a\b c)"));    // 2: one, quote acts
-    EXPECT_THAT(splitWindowsArguments(R"(a\\\"b)"), ElementsAre(R"(a\"b)"));       // 3: one and literal
-    EXPECT_THAT(splitWindowsArguments(R"(a\\\\\"b)"), ElementsAre(R"(a\\"b)"));    // 5: two and literal
+    EXPECT_THAT(splitWindowsArguments(R"(a\"b)"), ElementsAre(R"(a"b)"));        // 1: literal quote
+    EXPECT_THAT(splitWindowsArguments(R"(a\\"b c")"), ElementsAre(R"(a\b c)"));  // 2: one, quote acts
+    EXPECT_THAT(splitWindowsArguments(R"(a\\\"b)"), ElementsAre(R"(a\"b)"));     // 3: one and literal
+    EXPECT_THAT(splitWindowsArguments(R"(a\\\\\"b)"), ElementsAre(R"(a\\"b)"));  // 5: two and literal
 }
 
 TEST(SplitWindowsArguments, TrailingBackslashes) {
@@ -74,9 +74,9 @@ TEST(SplitWindowsArguments, QuotesJoinPiecesAndAnOpenQuoteRunsToTheEnd) {
 }
 
 TEST(SplitWindowsArguments, ShellCharactersAndAccentsArePlainText) {
-    EXPECT_THAT(splitWindowsArguments("/Batch=J+ <OptDuree:12> a&b;c $(rm -rf x) |p `q` 'r s' Été"),
-                ElementsAre("/Batch=J+", "<OptDuree:12>", "a&b;c", "$(rm", "-rf", "x)", "|p", "`q`", "'r", "s'",
-                            "Été"));
+    EXPECT_THAT(
+        splitWindowsArguments("/Batch=J+ <OptDuree:12> a&b;c $(rm -rf x) |p `q` 'r s' Été"),
+        ElementsAre("/Batch=J+", "<OptDuree:12>", "a&b;c", "$(rm", "-rf", "x)", "|p", "`q`", "'r", "s'", "Été"));
 }
 
 TEST(QuoteWindowsArgument, LeavesPlainArgumentsAlone) {

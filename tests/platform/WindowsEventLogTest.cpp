@@ -38,10 +38,16 @@ TEST(WindowsEventLog, IdsCarryWindmcsSeverityBitsTypesAreTheSdksAndTheNumberIsTh
     const std::pair<const char*, std::uint16_t> lines[] = {
         {"2003 [6 VX8_Tools_Data] Relancé : la vérification n'a trouvé aucune fenêtre", 2003},
         {"1000 [-] Tolvane démarré | version : 2026.1208.0556", 1000},
-        {"9001", 9001}, {"65535 x", 65535},
+        {"9001", 9001},
+        {"65535 x", 65535},
         {"65536 x", 0},  // past a 16-bit event number
-        {"99999999999999999999 x", 0}, {"", 0}, {"[-] no number", 0}, {" 2003 leading blank", 0},
-        {"2003[6 x]", 0}, {"20a3 x", 0}, {"-2003 x", 0},
+        {"99999999999999999999 x", 0},
+        {"", 0},
+        {"[-] no number", 0},
+        {" 2003 leading blank", 0},
+        {"2003[6 x]", 0},
+        {"20a3 x", 0},
+        {"-2003 x", 0},
     };
     for (const auto& [line, number] : lines) EXPECT_EQ(tolvane::platform::eventLogNumber(line), number) << line;
 }

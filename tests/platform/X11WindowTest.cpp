@@ -248,8 +248,8 @@ TEST_P(X11Windows, TitlesFromEitherPropertyAndFromInsideAFrame) {
 // costs a couple of round trips, not one per window.
 TEST_P(X11Windows, ThirtyToolsAreAnsweredInOneSweep) {
     std::vector<std::string> titles = {
-        "WinTest_Library",  "WinTest_Production", "WinTest_Scheduler", "WinTest_Planner",  "WinTest_Player",
-        "WinTest_Player_A", "WinTest_Player_B",   "WinTest_Player_C",  "WinTest_Player_D", "WinTest_Player_E",
+        "WinTest_Library",  "WinTest_Production", "WinTest_Scheduler", "WinTest_Planner",           "WinTest_Player",
+        "WinTest_Player_A", "WinTest_Player_B",   "WinTest_Player_C",  "WinTest_Player_D",          "WinTest_Player_E",
         "WinTest_Player_F", "WinTest_Player_G",   "WinTest_Player_H",  "WinTest_Tools_Voice_Server"};
     for (int i = static_cast<int>(titles.size()); i < 30; ++i) titles.push_back("WinTest_Tool_" + std::to_string(i));
     for (std::size_t i = 0; i < titles.size(); ++i) {
@@ -271,8 +271,7 @@ TEST_P(X11Windows, ThirtyToolsAreAnsweredInOneSweep) {
         for (int round = 0; round < 100; ++round) {
             const auto t0 = std::chrono::steady_clock::now();
             const auto answer = m_platform->topLevelWindowsExist(ask);
-            micros.push_back(
-                std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - t0).count());
+            micros.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - t0).count());
             EXPECT_EQ(static_cast<std::size_t>(std::count(answer.begin(), answer.end(), true)), expectedFound);
         }
         std::sort(micros.begin(), micros.end());
@@ -356,8 +355,8 @@ TEST(X11WindowsWithoutServer, ServerThatWentAwayIsUnknownAndTheNextOneIsUsed) {
     second.makeCurrent();
     ASSERT_TRUE(tools.startAndWait(*platform, tools.tool("WinTest_Player_H"), "", ShowState::Normal));
     // Asked again once the quiet time after an unanswered question is over.
-    EXPECT_TRUE(waitUntil([&] { return platform->topLevelWindowPresence("WinTest_Player_H") == WindowPresence::Found; },
-                          15s));
+    EXPECT_TRUE(
+        waitUntil([&] { return platform->topLevelWindowPresence("WinTest_Player_H") == WindowPresence::Found; }, 15s));
     EXPECT_EQ(platform->topLevelWindowPresence("WinTest_Player_G"), WindowPresence::Absent);
 }
 
@@ -403,8 +402,8 @@ TEST(X11WindowsWithoutServer, ServerThatDoesNotAnswerIsUnknownAndWaitedForOnceIn
     EXPECT_LT(ticks.waited, 2s) << ticks.answers.size() << " ticks";
 
     server.thaw();
-    EXPECT_TRUE(waitUntil([&] { return platform->topLevelWindowPresence("WinTest_Frozen") == WindowPresence::Found; },
-                          15s));
+    EXPECT_TRUE(
+        waitUntil([&] { return platform->topLevelWindowPresence("WinTest_Frozen") == WindowPresence::Found; }, 15s));
 }
 
 // Another client holding the server (a window manager's or screen grabber's
@@ -425,8 +424,8 @@ TEST(X11WindowsWithoutServer, GrabbedServerIsUnknownNeverAbsent) {
     grabber.ungrabServer();
     ASSERT_FALSE(ticks.answers.empty());
     for (const auto& answers : ticks.answers) EXPECT_EQ(answers, Answers{WindowPresence::Unknown});
-    EXPECT_TRUE(waitUntil([&] { return platform->topLevelWindowPresence("WinTest_Grabbed") == WindowPresence::Found; },
-                          15s));
+    EXPECT_TRUE(
+        waitUntil([&] { return platform->topLevelWindowPresence("WinTest_Grabbed") == WindowPresence::Found; }, 15s));
 }
 
 }  // namespace

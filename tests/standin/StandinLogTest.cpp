@@ -27,10 +27,10 @@ TEST(StandinLogField, KeepsValidUtf8AndEscapesInvalidBytes) {
     EXPECT_EQ(escapeLogField("Vantorix Été"), "Vantorix Été");
     EXPECT_EQ(escapeLogField("\xF0\x9F\x98\x80"), "\xF0\x9F\x98\x80");  // U+1F600
     EXPECT_EQ(escapeLogField("\xFF"), "\\xFF");
-    EXPECT_EQ(escapeLogField("\xC3"), "\\xC3");                  // cut short
-    EXPECT_EQ(escapeLogField("\xC3x"), "\\xC3x");                // bad continuation
-    EXPECT_EQ(escapeLogField("\xC0\xAF"), "\\xC0\\xAF");         // overlong '/'
-    EXPECT_EQ(escapeLogField("\xED\xA0\x80"), "\\xED\\xA0\\x80");  // surrogate
+    EXPECT_EQ(escapeLogField("\xC3"), "\\xC3");                             // cut short
+    EXPECT_EQ(escapeLogField("\xC3x"), "\\xC3x");                           // bad continuation
+    EXPECT_EQ(escapeLogField("\xC0\xAF"), "\\xC0\\xAF");                    // overlong '/'
+    EXPECT_EQ(escapeLogField("\xED\xA0\x80"), "\\xED\\xA0\\x80");           // surrogate
     EXPECT_EQ(escapeLogField("\xF4\x90\x80\x80"), "\\xF4\\x90\\x80\\x80");  // past U+10FFFF
 }
 

@@ -31,8 +31,8 @@
 #include <sstream>
 #include <tuple>
 
-#include "tests/support/wine/WineStation.h"
 #include "tests/support/posix/Processes.h"
+#include "tests/support/wine/WineStation.h"
 
 namespace {
 
@@ -146,7 +146,8 @@ void msiexecStep(WineStation& station, const std::string& step, Strings argument
     EXPECT_NE(valueIn(cv, "", "ProgramFilesDir"), kAbsent) << "reg export of CurrentVersion gave nothing usable";
     Strings entries;  // of Add/Remove Programs, named Tolvane
     for (const auto& [section, values] : cv)
-        if (section.rfind("Uninstall\\", 0) == 0 && valueIn(values, "DisplayName") == "Tolvane") entries.push_back(section);
+        if (section.rfind("Uninstall\\", 0) == 0 && valueIn(values, "DisplayName") == "Tolvane")
+            entries.push_back(section);
     const std::string entry = entries.size() == 1 ? entries.front() : "<no single entry>";
     const RegistryTree vantorix = station.regTree("HKLM\\Software\\Vantorix");
     const struct {
@@ -160,7 +161,8 @@ void msiexecStep(WineStation& station, const std::string& step, Strings argument
         {vantorix, "Tolvane", "Autostart", installed ? "1" : kAbsent},
         {vantorix, "VX8_Library", "Dossier", settings ? "D:\\Sons" : kAbsent},
     };
-    for (const auto& v : values) EXPECT_EQ(valueIn(v.tree, v.section, v.name), v.expected) << v.section << "\\" << v.name;
+    for (const auto& v : values)
+        EXPECT_EQ(valueIn(v.tree, v.section, v.name), v.expected) << v.section << "\\" << v.name;
     if (settings) {
         EXPECT_EQ(readFile(folder + "VX8_Player.exe"), kPlayer) << "the suite's program was touched";
         EXPECT_EQ(station.regTree(kSettingsKey), *settings) << "the operator's settings changed";
@@ -222,7 +224,8 @@ TEST_F(WindowsInstaller, TablesDeclareAPerMachineX64PackageWithAnOptInLogonStart
     // folder remembered, also machine-wide. Each gives its component.
     struct Row {
         std::string key, name, value, component;
-    } rows[] = {{"Software\\Microsoft\\Windows\\CurrentVersion\\Run", "Tolvane", "\"[INSTALLDIR]Tolvane.exe\" /Veille=True", ""},
+    } rows[] = {{"Software\\Microsoft\\Windows\\CurrentVersion\\Run", "Tolvane",
+                 "\"[INSTALLDIR]Tolvane.exe\" /Veille=True", ""},
                 {"Software\\Vantorix\\Tolvane", "InstallDir", "[INSTALLDIR]", ""}};
     for (const auto& row : msiTable(msi, "Registry"))
         for (auto& wanted : rows)
@@ -265,10 +268,12 @@ TEST_F(WindowsInstaller, TablesDeclareAPerMachineX64PackageWithAnOptInLogonStart
                                          WineStation::windowsBuild() + "/deploy/" + file});
         std::smatch m;
         ASSERT_TRUE(std::regex_search(resource.output, m, std::regex(R"(FILEVERSION (\d+), ?(\d+), ?(\d+), ?(\d+))")))
-            << file << ": no version resource\n" << resource.output.substr(0, 2000);
+            << file << ": no version resource\n"
+            << resource.output.substr(0, 2000);
         EXPECT_EQ(valueIn(versions, id), m[1].str() + "." + m[2].str() + "." + m[3].str() + "." + m[4].str()) << id;
-        EXPECT_EQ(valueIn(versions, id), std::to_string(stamp.year) + "." + std::to_string(stamp.month * 100 + stamp.day) +
-                                             "." + std::to_string(stamp.hour * 100 + stamp.minute) + ".0")
+        EXPECT_EQ(valueIn(versions, id), std::to_string(stamp.year) + "." +
+                                             std::to_string(stamp.month * 100 + stamp.day) + "." +
+                                             std::to_string(stamp.hour * 100 + stamp.minute) + ".0")
             << id << ": for stamp " << stamp.text;
         EXPECT_EQ(hashes.count(id), 0u) << id;
     }
@@ -280,7 +285,8 @@ TEST_F(WindowsInstaller, TablesDeclareAPerMachineX64PackageWithAnOptInLogonStart
 TEST_F(WindowsInstaller, InstallsStartsUpgradesAndUninstallsUnderWine) {
     const std::string deploy = WineStation::windowsBuild() + "/deploy";
     for (const auto& file : kFiles)
-        ASSERT_TRUE(fs::exists(deploy + "/" + file)) << deploy << "/" << file << " is missing (run scripts/build-windows)";
+        ASSERT_TRUE(fs::exists(deploy + "/" + file))
+            << deploy << "/" << file << " is missing (run scripts/build-windows)";
 
     // The newer MSI: the same files and source, a year later in version
     // (always higher, whatever the month, day and time). Its Tolvane.exe
@@ -292,9 +298,10 @@ TEST_F(WindowsInstaller, InstallsStartsUpgradesAndUninstallsUnderWine) {
     std::ofstream(stage.file("Tolvane.exe"), std::ios::binary | std::ios::app) << "newer-msi-marker";
     VersionStamp newer = stamp;
     newer.text = std::to_string(++newer.year) + stamp.text.substr(4);
-    const auto packed = host({"wixl", "-a", "x64", "-D", "Version=" + newer.msiVersion(), "-D", "Stamp=" + newer.text,
-                              "-o", stage.file("newer.msi"), std::string(TOLVANE_SOURCE_DIR) + "/packaging/windows/Tolvane.wxs"},
-                             stage.path(), 120s);
+    const auto packed =
+        host({"wixl", "-a", "x64", "-D", "Version=" + newer.msiVersion(), "-D", "Stamp=" + newer.text, "-o",
+              stage.file("newer.msi"), std::string(TOLVANE_SOURCE_DIR) + "/packaging/windows/Tolvane.wxs"},
+             stage.path(), 120s);
     ASSERT_EQ(packed.status, 0) << "wixl (Debian package wixl) could not pack the newer MSI:\n" << packed.output;
 
     WineStation station;
@@ -306,12 +313,13 @@ TEST_F(WindowsInstaller, InstallsStartsUpgradesAndUninstallsUnderWine) {
     // leaves the condition's message out; that the launch conditions were the
     // last step taken shows it was them.
     ASSERT_EQ(station.run({"winecfg", "-v", "win7"}).status, 0);
-    ASSERT_NO_FATAL_FAILURE(
-        msiexecStep(station, "windows7", {"/i", "C:\\older.msi", "INSTALLDIR=" + kSuiteFolder}, kRefused, "", kAbsent, nullptr));
+    ASSERT_NO_FATAL_FAILURE(msiexecStep(station, "windows7", {"/i", "C:\\older.msi", "INSTALLDIR=" + kSuiteFolder},
+                                        kRefused, "", kAbsent, nullptr));
     ASSERT_EQ(station.run({"winecfg", "-v", "win10"}).status, 0);
     const std::string log = readFile(station.hostPath("C:\\windows7.log"));
     EXPECT_TRUE(log.find("LaunchConditions") != std::string::npos && log.find("CostInitialize") == std::string::npos)
-        << "refused, but not by the launch condition:\n" << tail(log);
+        << "refused, but not by the launch condition:\n"
+        << tail(log);
 
     // A silent install into the suite's folder, with the logon start; the
     // installed Tolvane.exe comes up with its caption, from there.
@@ -329,8 +337,7 @@ TEST_F(WindowsInstaller, InstallsStartsUpgradesAndUninstallsUnderWine) {
         return std::pair{wine, tolvane::testsupport::waitUntil([&] { return station.windowExists(caption); }, 60s)};
     };
     const auto [wine, shown] = startInstalled();
-    const bool toolStarted =
-        tolvane::testsupport::waitUntil([&] { return station.windowExists("VX8_Library"); }, 30s);
+    const bool toolStarted = tolvane::testsupport::waitUntil([&] { return station.windowExists("VX8_Library"); }, 30s);
     bool fromSuiteFolder = false;
     for (const pid_t pid : station.processes("Tolvane.exe")) {
         const auto args = station.commandLine(pid);
@@ -340,7 +347,8 @@ TEST_F(WindowsInstaller, InstallsStartsUpgradesAndUninstallsUnderWine) {
     // Tolvane takes without a question, in standby too.
     const auto stopTolvane = [&] {
         const auto stopped = station.run({"taskkill", "/im", "Tolvane.exe"}, 60s);
-        const bool gone = tolvane::testsupport::waitUntil([&] { return station.processes("Tolvane.exe").empty(); }, 30s);
+        const bool gone =
+            tolvane::testsupport::waitUntil([&] { return station.processes("Tolvane.exe").empty(); }, 30s);
         if (!gone) station.run({"taskkill", "/f", "/im", "Tolvane.exe"}, 60s);
         return std::pair{stopped, gone};
     };

@@ -31,21 +31,21 @@
 #include <thread>
 #include <vector>
 
-#include "tests/support/wine/WineStation.h"
-#include "platform/shared/WindowsEventLog.h"
 #include "journal/JournalFiles.h"
+#include "platform/shared/WindowsEventLog.h"
 #include "supervisor/core/ToolTable.h"
 #include "tests/support/posix/Processes.h"
 #include "tests/support/posix/TempFolder.h"
+#include "tests/support/wine/WineStation.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-using tolvane::testsupport::WineStation;
 using tolvane::testsupport::readFile;
 using tolvane::testsupport::waitForExit;
 using tolvane::testsupport::waitUntil;
+using tolvane::testsupport::WineStation;
 
 const std::string Folder = "C:\\Program Files\\Vantorix \xC3\x89t\xC3\xA9";
 const std::string SettingsKey = "HKCU\\Software\\Vantorix\\Tolvane";
@@ -67,7 +67,8 @@ std::set<std::uint32_t> messageIds(const std::string& executable, std::string& o
 TEST(WindowsJournal, BothProgramsCarryAMessagePerEventAndTheMsiRegistersThemAsSources) {
     std::set<std::uint32_t> expected;
     for (const auto event : tolvane::allJournalEvents())
-        expected.insert(tolvane::platform::eventLogEventId(tolvane::systemLogSeverity(event), static_cast<std::uint16_t>(event)));
+        expected.insert(
+            tolvane::platform::eventLogEventId(tolvane::systemLogSeverity(event), static_cast<std::uint16_t>(event)));
 
     const std::string msi = WineStation::windowsBuild() + "/Tolvane-" + WineStation::versionStamp() + "-x64.msi";
     ASSERT_TRUE(fs::exists(msi)) << msi << " (scripts/build-windows)";
@@ -119,9 +120,12 @@ std::optional<std::string> wineString(const std::string& printed, bool& cut) {
             continue;
         }
         const char next = printed[++at];
-        if (next == 'n') text += u'\n';
-        else if (next == 'r') text += u'\r';
-        else if (next == 't') text += u'\t';
+        if (next == 'n')
+            text += u'\n';
+        else if (next == 'r')
+            text += u'\r';
+        else if (next == 't')
+            text += u'\t';
         else if (std::isxdigit(static_cast<unsigned char>(next)) && at + 3 < printed.size()) {
             text += static_cast<char16_t>(std::stoul(printed.substr(at, 4), nullptr, 16));
             at += 3;
@@ -179,7 +183,8 @@ TEST(WindowsJournal, ARestartAfterAFailedVerificationReachesTheEventLogAsAWarnin
 
     std::vector<pid_t> running;
     ASSERT_TRUE(waitUntil([&] { return !(running = station.processes(toolName + ".exe")).empty(); }, 40s))
-        << "the launch sequence did not start " << toolName << "\n" << readFile(errors);
+        << "the launch sequence did not start " << toolName << "\n"
+        << readFile(errors);
     // Its window is up before it goes, so the verification that follows
     // finds none only because it went.
     ASSERT_TRUE(waitUntil([&] { return station.windowExists(toolName); }, 20s));

@@ -61,8 +61,12 @@ constexpr std::uint32_t IconicState = 3;
 // area's corner and every page places its controls in twips from that
 // corner (1 px = 15 twips), so these follow from the window's layout tables;
 // the tab captions' places depend on the font wine gives, measured once.
-struct Point { int x, y; };
-struct Box { int x, y, width, height; };
+struct Point {
+    int x, y;
+};
+struct Box {
+    int x, y, width, height;
+};
 constexpr Point TesterMaintenant{(9180 + 60 + 750) / 15, (420 + 360 + 150) / 15};
 constexpr Point killButton(int row) { return {(1380 + 270) / 15, (900 + 360 * row + 150) / 15}; }
 // Inside the frame of a row's memory box and of its Kill caption; the row's
@@ -73,7 +77,10 @@ constexpr Box nextCheckLabel(int row) { return {8520 / 15, (900 + 360 * row + 60
 // A page shows when its first box shows text and its second nothing:
 // "Général" has no fifth row, "Player" has nine rows, the "Batch" page has
 // "Tester maintenant" where the tool pages have nothing.
-struct Page { Point tab; Box text, empty; };
+struct Page {
+    Point tab;
+    Box text, empty;
+};
 constexpr Page GeneralPage{{36, 10}, killCaption(0), killCaption(4)};
 constexpr Page PlayerPage{{91, 10}, killCaption(4), killCaption(9)};
 constexpr Page BatchPage{{193, 10}, {TesterMaintenant.x - 45, TesterMaintenant.y - 6, 90, 12}, killCaption(4)};
@@ -83,7 +90,8 @@ constexpr Page BatchPage{{193, 10}, {TesterMaintenant.x - 45, TesterMaintenant.y
 const std::string AccentedNote = "/Note=\xC3\x89t\xC3\xA9\xE2\x82\xAC\xC5\x81";
 
 std::ptrdiff_t countContaining(const Strings& lines, const std::string& what) {
-    return std::count_if(lines.begin(), lines.end(), [&](const std::string& l) { return l.find(what) != std::string::npos; });
+    return std::count_if(lines.begin(), lines.end(),
+                         [&](const std::string& l) { return l.find(what) != std::string::npos; });
 }
 
 std::string caption() {
@@ -94,7 +102,10 @@ std::string caption() {
 std::uint32_t idOf(const std::string& window) { return static_cast<std::uint32_t>(std::stoul(window)); }
 
 // A setting of one tool's row: section, "Idx_<tool>", value.
-struct ToolSetting { int tool; std::string section, value; };
+struct ToolSetting {
+    int tool;
+    std::string section, value;
+};
 
 // The settings the Linux Tolvane writes on its first run, read back from its
 // INI file once it has ended.
@@ -143,8 +154,8 @@ protected:
 
     void SetUp() override {
         ASSERT_NE(s_wine, nullptr) << "no wine station: " << s_error;
-        ASSERT_TRUE(fs::exists(hostFile("Tolvane.exe"))) << "no Tolvane.exe in " << WineStation::windowsBuild()
-                                                         << "/deploy (scripts/build-windows)";
+        ASSERT_TRUE(fs::exists(hostFile("Tolvane.exe")))
+            << "no Tolvane.exe in " << WineStation::windowsBuild() << "/deploy (scripts/build-windows)";
         ASSERT_TRUE(fs::exists(hostFile("Krandel.exe")));
         ASSERT_TRUE(fs::exists(hostFile("VX8_Library.exe"))) << "no Win32 stand-in: " << WineStation::standinExe();
         ASSERT_FALSE(WineStation::versionStamp().empty());
@@ -182,7 +193,8 @@ protected:
     }
 
     // A program of the folder under wine, its wall clock moved by fakeTime.
-    pid_t start(const std::string& exe, const Strings& arguments = {}, const std::optional<std::string>& fakeTime = {}) {
+    pid_t start(const std::string& exe, const Strings& arguments = {},
+                const std::optional<std::string>& fakeTime = {}) {
         return s_wine->start(Folder + "\\" + exe, arguments, fakeTime);
     }
     std::vector<pid_t> running(const std::string& exe) const { return s_wine->processes(exe); }
@@ -203,10 +215,12 @@ protected:
     // start still shows the wine loader before the program's path.
     Strings commandLineOnce(pid_t pid, const Strings& expected) {
         Strings seen;
-        waitUntil([&] {
-            for (seen = s_wine->commandLine(pid); !seen.empty() && seen.back().empty();) seen.pop_back();
-            return seen == expected;
-        }, 5s);
+        waitUntil(
+            [&] {
+                for (seen = s_wine->commandLine(pid); !seen.empty() && seen.back().empty();) seen.pop_back();
+                return seen == expected;
+            },
+            5s);
         return seen;
     }
 
@@ -215,14 +229,17 @@ protected:
     std::optional<int> darkPixels(const std::string& window, const Box& b) {
         const auto pixels = XProbe(display()).pixels(idOf(window), b.x, b.y, b.width, b.height);
         if (!pixels || pixels->size() != std::size_t(b.width * b.height)) return std::nullopt;
-        return std::count_if(pixels->begin(), pixels->end(),
-                             [](std::uint32_t p) { return (p & 0xFF) < 96 && (p >> 8 & 0xFF) < 96 && (p >> 16 & 0xFF) < 96; });
+        return std::count_if(pixels->begin(), pixels->end(), [](std::uint32_t p) {
+            return (p & 0xFF) < 96 && (p >> 8 & 0xFF) < 96 && (p >> 16 & 0xFF) < 96;
+        });
     }
     bool showsText(const std::string& window, const Box& box) { return darkPixels(window, box).value_or(0) > 0; }
     bool showsNothing(const std::string& window, const Box& box) { return darkPixels(window, box) == 0; }
 
     // The main window, the X way: its WM_STATE as openbox keeps it.
-    std::uint32_t wmState(const std::string& w) { return XProbe(display()).cardinalProperty(idOf(w), "WM_STATE").value_or(0); }
+    std::uint32_t wmState(const std::string& w) {
+        return XProbe(display()).cardinalProperty(idOf(w), "WM_STATE").value_or(0);
+    }
 
     // The program's windows on screen other than `except` (its menus).
     Strings otherShownWindows(const std::string& except) {
@@ -324,7 +341,8 @@ TEST_F(WindowsProgram, CaptionMinimisedStartStandbyBehindTheIconAndTheFrenchQuit
     // A right click on the icon (the first place of wine's tray window)
     // opens the menu; its only item is "Afficher".
     Strings menu;
-    clickUntil(*tray, {10, 10}, [&] { return !(menu = otherShownWindows(*window)).empty(); }, 3s, 3);
+    clickUntil(
+        *tray, {10, 10}, [&] { return !(menu = otherShownWindows(*window)).empty(); }, 3s, 3);
     ASSERT_EQ(menu.size(), 1u) << "the right button opened no menu";
     EXPECT_FALSE(m_desk.viewable(*window));
     // Wine's menus do not take xdotool's keys: "Afficher" is clicked.
@@ -381,9 +399,12 @@ TEST_F(WindowsProgram, ACloseFromOutsideNeverAsksAndACancelledSessionEndChangesN
     for (const auto& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.state));
         const pid_t tolvane = start("Tolvane.exe", c.state == State::Standby ? Strings{"/Veille=True"} : Strings{});
-        ASSERT_TRUE(waitUntil([&] { return linesMatching(runLines(), std::regex(" 1000 ")) == 1 && s_wine->windowExists(
-                                                   "Vantorix: Tools Launcher - " + WineStation::versionStamp()); },
-                              30s));
+        ASSERT_TRUE(waitUntil(
+            [&] {
+                return linesMatching(runLines(), std::regex(" 1000 ")) == 1 &&
+                       s_wine->windowExists("Vantorix: Tools Launcher - " + WineStation::versionStamp());
+            },
+            30s));
         const auto window = m_desk.waitForWindow(caption(), 10s);
         if (c.state == State::Shown) {
             ASSERT_TRUE(waitForExit(start("Tolvane.exe"), 30s));
@@ -438,8 +459,11 @@ TEST_F(WindowsProgram, FirstRunSettingsInTheRegistryMatchTheLinuxIniAndRegAddVal
     // Values put there with "reg add" before the start: used by the launch
     // sequence, kept as typed, and shown on the window (the verification
     // controls of the row whose "Check" is 1).
-    const std::vector<ToolSetting> typed{{1, "Launch", "1"}, {1, "Tempo", "0"}, {1, "Arguments", "   /Source=Registre  "},
-                                         {1, "Check", "1"}, {3, "Tempo", "abc"}};
+    const std::vector<ToolSetting> typed{{1, "Launch", "1"},
+                                         {1, "Tempo", "0"},
+                                         {1, "Arguments", "   /Source=Registre  "},
+                                         {1, "Check", "1"},
+                                         {3, "Tempo", "abc"}};
     ASSERT_NO_FATAL_FAILURE(setTools(typed));
     start("Tolvane.exe");
     ASSERT_TRUE(waitForStarts("VX8_Production", 1, 30s)) << "the registry's \"Launch\" was not used";
@@ -457,11 +481,23 @@ TEST_F(WindowsProgram, LaunchSequenceVerificationKillButtonAndMemoryBoxes) {
     // Delays far apart: a loaded machine cannot put two of them in one pass.
     // Tool 6 is verified "01 Min" (period 0): three seconds at twenty times
     // the speed. Tool 3 is not "Lancer": never started.
-    ASSERT_NO_FATAL_FAILURE(setTools({{0, "Launch", "1"}, {0, "Tempo", "0"}, {20, "Launch", "1"}, {20, "Tempo", "3000"},
-                                      {7, "Launch", "1"}, {7, "Tempo", " 6 000"}, {7, "Minimiser", "1"},
-                                      {7, "Arguments", "  -x \"a b\" /NoBase=1  "}, {6, "Launch", "1"}, {6, "Tempo", "0"},
-                                      {6, "Check", "1"}, {6, "Freq", "0"}, {5, "Launch", "1"}, {5, "Tempo", "0"},
-                                      {12, "Launch", "1"}, {12, "Tempo", "0"}, {3, "Tempo", "0"}}));
+    ASSERT_NO_FATAL_FAILURE(setTools({{0, "Launch", "1"},
+                                      {0, "Tempo", "0"},
+                                      {20, "Launch", "1"},
+                                      {20, "Tempo", "3000"},
+                                      {7, "Launch", "1"},
+                                      {7, "Tempo", " 6 000"},
+                                      {7, "Minimiser", "1"},
+                                      {7, "Arguments", "  -x \"a b\" /NoBase=1  "},
+                                      {6, "Launch", "1"},
+                                      {6, "Tempo", "0"},
+                                      {6, "Check", "1"},
+                                      {6, "Freq", "0"},
+                                      {5, "Launch", "1"},
+                                      {5, "Tempo", "0"},
+                                      {12, "Launch", "1"},
+                                      {12, "Tempo", "0"},
+                                      {3, "Tempo", "0"}}));
     start("Tolvane.exe", {}, "@2026-12-08 10:00:00 x20");
 
     // The launch sequence: in order of the delays, the arguments trimmed and
@@ -570,7 +606,9 @@ TEST_F(WindowsProgram, TesterMaintenantTheNightlyRestartAndKrandelByHand) {
     const auto krandelLines = s_wine->journalLines("Krandel");
     EXPECT_EQ(countContaining(krandelLines, " 3100 [-] "), 2) << krandelLines.size() << " lines";
     EXPECT_EQ(countContaining(krandelLines, "ligne de commande : " + AccentedNote + " |"), 1);
-    EXPECT_EQ(countContaining(krandelLines, " 3101 [-] Krandel a d\xC3\xA9marr\xC3\xA9 Tolvane | programme : C:\\\\Program Files"), 2);
+    EXPECT_EQ(countContaining(krandelLines,
+                              " 3101 [-] Krandel a d\xC3\xA9marr\xC3\xA9 Tolvane | programme : C:\\\\Program Files"),
+              2);
     EXPECT_EQ(countContaining(s_wine->journalLines("Tolvane"), " 1002 [-] "), 1);
 }
 
@@ -597,10 +635,10 @@ TEST(WindowsPrograms, BothCarryTheirApplicationManifest) {
                 manifest += std::regex_replace(std::regex_replace(m[1].str(), std::regex(R"("")"), "\""),
                                                std::regex(R"(\\n$)"), "\n");
         }
-        for (const char* declared : {R"(<requestedExecutionLevel level="asInvoker" uiAccess="false"/>)",
-                                     R"(<supportedOS Id="{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"/>)",
-                                     R"(>true</longPathAware>)", R"(>true/pm</dpiAware>)",
-                                     R"(>PerMonitorV2, PerMonitor</dpiAwareness>)"})
+        for (const char* declared :
+             {R"(<requestedExecutionLevel level="asInvoker" uiAccess="false"/>)",
+              R"(<supportedOS Id="{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"/>)", R"(>true</longPathAware>)",
+              R"(>true/pm</dpiAware>)", R"(>PerMonitorV2, PerMonitor</dpiAwareness>)"})
             EXPECT_NE(manifest.find(declared), std::string::npos) << declared << " not in:\n" << manifest;
         EXPECT_NE(manifest.find(std::string("name=\"Vantorix.") + program.substr(0, program.size() - 4) + "\""),
                   std::string::npos);

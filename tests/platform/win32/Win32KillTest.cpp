@@ -7,17 +7,17 @@
 
 #include <algorithm>
 
-#include "tests/support/win32/Win32ProcessFixture.h"
 #include "platform/win32/Win32Backend.h"
+#include "tests/support/win32/Win32ProcessFixture.h"
 
 namespace tolvane::testsupport {
 namespace {
 
-using tolvane::platform::ProcessInfo;
-using tolvane::platform::ShowState;
 using testing::Contains;
 using testing::IsEmpty;
 using testing::SizeIs;
+using tolvane::platform::ProcessInfo;
+using tolvane::platform::ShowState;
 
 using Win32Kill = Win32ProgramTest;
 using Win32ProcessList = Win32ProgramTest;

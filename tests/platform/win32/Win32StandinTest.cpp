@@ -6,8 +6,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "tests/support/win32/Win32ProcessFixture.h"
 #include "platform/win32/Win32Backend.h"
+#include "tests/support/win32/Win32ProcessFixture.h"
 
 namespace tolvane::testsupport {
 namespace {
@@ -24,16 +24,15 @@ protected:
         startup.dwFlags = flags;
         startup.wShowWindow = show;
         PROCESS_INFORMATION started{};
-        if (!::CreateProcessW(toWide(path)->c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                              nullptr, &startup, &started))
+        if (!::CreateProcessW(toWide(path)->c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                              &startup, &started))
             return nullptr;
         ::CloseHandle(started.hThread);
         m_handles.push_back(started.hProcess);
         return started.hProcess;
     }
     std::optional<DWORD> exitCodeWithin(HANDLE process, std::chrono::milliseconds timeout) {
-        if (::WaitForSingleObject(process, static_cast<DWORD>(timeout.count())) != WAIT_OBJECT_0)
-            return std::nullopt;
+        if (::WaitForSingleObject(process, static_cast<DWORD>(timeout.count())) != WAIT_OBJECT_0) return std::nullopt;
         DWORD code = 0;
         ::GetExitCodeProcess(process, &code);
         return code;

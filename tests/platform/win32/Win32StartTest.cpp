@@ -11,23 +11,23 @@
 #include <map>
 #include <set>
 
-#include "tests/support/win32/Win32ProcessFixture.h"
 #include "platform/shared/WindowsCommandLine.h"
 #include "platform/win32/Win32Backend.h"
 #include "supervisor/core/ToolTable.h"
+#include "tests/support/win32/Win32ProcessFixture.h"
 
 namespace tolvane::testsupport {
 namespace {
 
+using testing::ElementsAre;
+using testing::ElementsAreArray;
+using testing::IsEmpty;
 using tolvane::platform::ShowState;
 using tolvane::platform::splitWindowsArguments;
 using tolvane::platform::win32backend::buildCommandLine;
 using tolvane::platform::win32backend::kCommandLineLimit;
 using tolvane::platform::win32backend::toWide;
 using tolvane::standin::StandinLogLine;
-using testing::ElementsAre;
-using testing::ElementsAreArray;
-using testing::IsEmpty;
 
 using Win32Start = Win32ProgramTest;
 
@@ -170,8 +170,8 @@ TEST_F(Win32PathTrap, TheTrapIsRealForAnUnquotedCommandLine) {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION started{};
-    ASSERT_TRUE(::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                 &startup, &started));
+    ASSERT_TRUE(::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                                 &started));
     ::CloseHandle(started.hThread);
     ::CloseHandle(started.hProcess);
     EXPECT_TRUE(waitUntil([&] { return trapStarts() == 1; }, 20s));

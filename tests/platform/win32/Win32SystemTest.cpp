@@ -10,9 +10,9 @@
 #include <ctime>
 #include <set>
 
-#include "tests/support/win32/Win32TestSupport.h"
 #include "platform/platform.h"
 #include "platform/win32/Win32Backend.h"
+#include "tests/support/win32/Win32TestSupport.h"
 #include "tolvane_version.h"
 
 namespace tolvane::testsupport {
@@ -36,15 +36,17 @@ TEST(Win32Text, Utf8AndUtf16RoundTrip) {
 }
 
 TEST(Win32Text, MalformedUtf8IsRefusedNotGuessed) {
-    EXPECT_FALSE(toWide("caf\xC3"));          // cut short
-    EXPECT_FALSE(toWide("\x80"));             // lone continuation byte
-    EXPECT_FALSE(toWide("\xC0\xAF"));         // overlong "/"
-    EXPECT_FALSE(toWide("\xED\xA0\x80"));     // an encoded surrogate
+    EXPECT_FALSE(toWide("caf\xC3"));               // cut short
+    EXPECT_FALSE(toWide("\x80"));                  // lone continuation byte
+    EXPECT_FALSE(toWide("\xC0\xAF"));              // overlong "/"
+    EXPECT_FALSE(toWide("\xED\xA0\x80"));          // an encoded surrogate
     EXPECT_FALSE(toWide(std::string("a\0b", 3)));  // would cut a path short
 }
 
 TEST(Win32Text, AnUnpairedSurrogateFromTheSystemBecomesAReplacementCharacter) {
-    EXPECT_EQ(toUtf8(std::wstring(L"a") + wchar_t(0xD800) + L"b"), "a\xEF\xBF\xBD" "b");
+    EXPECT_EQ(toUtf8(std::wstring(L"a") + wchar_t(0xD800) + L"b"),
+              "a\xEF\xBF\xBD"
+              "b");
 }
 
 TEST(Win32Clock, TheRawTickIsTheSystemsMillisecondCount) {
@@ -63,10 +65,10 @@ TEST(Win32Clock, LocalNowIsTheLocalWallClock) {
     const std::tm* local = std::localtime(&t);
     ASSERT_NE(local, nullptr);
     using namespace std::chrono;
-    const local_seconds expected = local_days{year{local->tm_year + 1900} /
-                                              month{static_cast<unsigned>(local->tm_mon + 1)} /
-                                              day{static_cast<unsigned>(local->tm_mday)}} +
-                                   hours{local->tm_hour} + minutes{local->tm_min} + seconds{local->tm_sec};
+    const local_seconds expected =
+        local_days{year{local->tm_year + 1900} / month{static_cast<unsigned>(local->tm_mon + 1)} /
+                   day{static_cast<unsigned>(local->tm_mday)}} +
+        hours{local->tm_hour} + minutes{local->tm_min} + seconds{local->tm_sec};
     const auto now = platform->localNow();
     EXPECT_LE(abs(now - expected), 2s);
 }

@@ -10,8 +10,8 @@
 namespace tolvane::testsupport {
 namespace {
 
-using tolvane::platform::ShowState;
 using testing::ElementsAre;
+using tolvane::platform::ShowState;
 
 using Win32Windows = Win32ProgramTest;
 

@@ -197,7 +197,7 @@ TEST_F(BatchPagesTest, ATimePassedTodayGoesToNextWeek) {
 }
 
 TEST_F(BatchPagesTest, TheEarliestTickedDayWins) {
-    platform.now = at(2025, 6, 12, 12, 0);  // Thursday
+    platform.now = at(2025, 6, 12, 12, 0);          // Thursday
     view.schedulerDays = {1, 1, 0, 0, 0, 0, 1, 0};  // Monday and Saturday
     view.schedulerTimings = {8, 0};
     pages.ProchainBatchScheduler();
@@ -516,16 +516,20 @@ TEST_P(RepeatedHour, EachLocalInstantStartsOnceAndNextWeekStillStarts) {
     const auto sun = [](int h, int m, int s = 0) { return at(2025, 10, 26, h, m, s); };
     BatchPageClock& clock = c.planner ? pages.Planner : pages.Scheduler;
     platform.now = at(2025, 10, 25, 12, 0);
-    if (c.planner) armPlanner(7, 2, 1);
-    else armScheduler(7, 2, 1);
+    if (c.planner)
+        armPlanner(7, 2, 1);
+    else
+        armScheduler(7, 2, 1);
 
     EXPECT_EQ(runClock(c.awakeFrom, sun(2, 59, 50)), c.firstPassStarts);
     std::vector<local_seconds> second = runClock(sun(2, 0), sun(2, 10));  // the clocks went back
     if (c.quarterClicked >= 0) {
         platform.now = sun(2, 10, 5);
         (c.planner ? view.plannerTimings : view.schedulerTimings)[1] = c.quarterClicked;
-        if (c.planner) pages.CheckPlannerJour_Click(7);
-        else pages.CheckSchedulerJour_Click(7);
+        if (c.planner)
+            pages.CheckPlannerJour_Click(7);
+        else
+            pages.CheckSchedulerJour_Click(7);
         EXPECT_EQ(clock.next, c.plannedByClick);
     }
     for (auto t : runClock(sun(2, 10, 30), sun(3, 30))) second.push_back(t);
@@ -537,19 +541,44 @@ TEST_P(RepeatedHour, EachLocalInstantStartsOnceAndNextWeekStillStarts) {
               std::vector<local_seconds>{c.nextWeek + seconds{10}});
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    AutumnChange, RepeatedHour,
-    ::testing::Values(
-        RepeatedHourCase{"Scheduler day box clicked", false, at(2025, 10, 26, 1, 59, 40), 1, at(2025, 11, 2, 2, 15),
-                         {at(2025, 10, 26, 2, 15, 10)}, {}, at(2025, 11, 2, 2, 15), "date 2025-11-02 02h 15"},
-        RepeatedHourCase{"Planner day box clicked", true, at(2025, 10, 26, 1, 59, 40), 1, at(2025, 11, 2, 2, 15),
-                         {at(2025, 10, 26, 2, 15, 10)}, {}, at(2025, 11, 2, 2, 15), "date 2025-11-02 02h 15"},
-        RepeatedHourCase{"woken late, clocks back before the replan", false, at(2025, 10, 26, 2, 59, 50), -1, {},
-                         {at(2025, 10, 26, 2, 59, 50)}, {}, at(2025, 11, 2, 2, 15), "date 2025-11-02 02h 15"},
-        // 02:30 went by in the first pass without a batch: this is its first start.
-        RepeatedHourCase{"moved to a quarter not started yet", true, at(2025, 10, 26, 1, 59, 40), 2,
-                         at(2025, 10, 26, 2, 30), {at(2025, 10, 26, 2, 15, 10)}, {at(2025, 10, 26, 2, 30, 30)},
-                         at(2025, 11, 2, 2, 30), "date 2025-11-02 02h 30"}));
+INSTANTIATE_TEST_SUITE_P(AutumnChange, RepeatedHour,
+                         ::testing::Values(RepeatedHourCase{"Scheduler day box clicked",
+                                                            false,
+                                                            at(2025, 10, 26, 1, 59, 40),
+                                                            1,
+                                                            at(2025, 11, 2, 2, 15),
+                                                            {at(2025, 10, 26, 2, 15, 10)},
+                                                            {},
+                                                            at(2025, 11, 2, 2, 15),
+                                                            "date 2025-11-02 02h 15"},
+                                           RepeatedHourCase{"Planner day box clicked",
+                                                            true,
+                                                            at(2025, 10, 26, 1, 59, 40),
+                                                            1,
+                                                            at(2025, 11, 2, 2, 15),
+                                                            {at(2025, 10, 26, 2, 15, 10)},
+                                                            {},
+                                                            at(2025, 11, 2, 2, 15),
+                                                            "date 2025-11-02 02h 15"},
+                                           RepeatedHourCase{"woken late, clocks back before the replan",
+                                                            false,
+                                                            at(2025, 10, 26, 2, 59, 50),
+                                                            -1,
+                                                            {},
+                                                            {at(2025, 10, 26, 2, 59, 50)},
+                                                            {},
+                                                            at(2025, 11, 2, 2, 15),
+                                                            "date 2025-11-02 02h 15"},
+                                           // 02:30 went by in the first pass without a batch: this is its first start.
+                                           RepeatedHourCase{"moved to a quarter not started yet",
+                                                            true,
+                                                            at(2025, 10, 26, 1, 59, 40),
+                                                            2,
+                                                            at(2025, 10, 26, 2, 30),
+                                                            {at(2025, 10, 26, 2, 15, 10)},
+                                                            {at(2025, 10, 26, 2, 30, 30)},
+                                                            at(2025, 11, 2, 2, 30),
+                                                            "date 2025-11-02 02h 30"}));
 
 }  // namespace
 }  // namespace tolvane::testsupport

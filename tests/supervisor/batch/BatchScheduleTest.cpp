@@ -52,14 +52,13 @@ INSTANTIATE_TEST_SUITE_P(
                     at(2025, 6, 16, 10, 15)},
         InstantCase{"later weekday", at(2025, 6, 11, 12, 0), ticked({kFri}), 6, 0, at(2025, 6, 13, 6, 0)},
         InstantCase{"earlier weekday", at(2025, 6, 11, 12, 0), ticked({kMon}), 6, 0, at(2025, 6, 16, 6, 0)},
-        InstantCase{"tomorrow at an earlier hour", at(2025, 6, 11, 12, 0), ticked({kThu}), 0, 0,
-                    at(2025, 6, 12, 0, 0)},
+        InstantCase{"tomorrow at an earlier hour", at(2025, 6, 11, 12, 0), ticked({kThu}), 0, 0, at(2025, 6, 12, 0, 0)},
         InstantCase{"several days, earliest", at(2025, 6, 11, 12, 0), ticked({kMon, kWed, kFri}), 10, 0,
                     at(2025, 6, 13, 10, 0)},
         InstantCase{"several days, today wins", at(2025, 6, 11, 9, 0), ticked({kMon, kWed, kFri}), 10, 0,
                     at(2025, 6, 11, 10, 0)},
-        InstantCase{"today past, next Thursday before next Friday", at(2025, 6, 13, 11, 0),
-                    ticked({kFri, kThu}), 10, 0, at(2025, 6, 19, 10, 0)},
+        InstantCase{"today past, next Thursday before next Friday", at(2025, 6, 13, 11, 0), ticked({kFri, kThu}), 10, 0,
+                    at(2025, 6, 19, 10, 0)},
         InstantCase{"no day", at(2025, 6, 9, 9, 0), ticked({}), 10, 15, std::nullopt},
         InstantCase{"element 0 is not a day", at(2025, 6, 9, 9, 0), ticked({0}), 10, 15, std::nullopt}));
 
@@ -69,16 +68,14 @@ INSTANTIATE_TEST_SUITE_P(
         InstantCase{"month end", at(2025, 5, 30, 12, 0), ticked({kMon}), 4, 30, at(2025, 6, 2, 4, 30)},
         InstantCase{"year end to Friday", at(2026, 12, 31, 12, 0), ticked({kFri}), 6, 15, at(2027, 1, 1, 6, 15)},
         InstantCase{"year end to Sunday", at(2026, 12, 31, 12, 0), ticked({kSun}), 6, 15, at(2027, 1, 3, 6, 15)},
-        InstantCase{"year end, same day past", at(2026, 12, 31, 12, 0), ticked({kThu}), 6, 15,
-                    at(2027, 1, 7, 6, 15)},
+        InstantCase{"year end, same day past", at(2026, 12, 31, 12, 0), ticked({kThu}), 6, 15, at(2027, 1, 7, 6, 15)},
         InstantCase{"leap day", at(2024, 2, 28, 23, 59, 59), ticked({kThu}), 0, 0, at(2024, 2, 29, 0, 0)},
         // 29 March and 25 October 2026 change the clocks in Europe: the
         // instant is the wall-clock date at h:m whatever the offset.
         InstantCase{"spring change, skipped hour", at(2026, 3, 28, 12, 0), ticked({kSun}), 2, 15,
                     at(2026, 3, 29, 2, 15)},
         InstantCase{"day after spring change", at(2026, 3, 27, 12, 0), ticked({kMon}), 6, 0, at(2026, 3, 30, 6, 0)},
-        InstantCase{"autumn change, same day", at(2026, 10, 25, 1, 30), ticked({kSun}), 3, 0,
-                    at(2026, 10, 25, 3, 0)},
+        InstantCase{"autumn change, same day", at(2026, 10, 25, 1, 30), ticked({kSun}), 3, 0, at(2026, 10, 25, 3, 0)},
         InstantCase{"autumn change, past", at(2026, 10, 25, 3, 1), ticked({kSun}), 3, 0, at(2026, 11, 1, 3, 0)}));
 
 TEST(NextBatchInstantEveryDay, IsTheNextStartTimeAtOrAfterNow) {

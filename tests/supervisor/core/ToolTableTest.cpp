@@ -47,13 +47,12 @@ TEST(ToolTable, BaseNamesAreDistinctAndLookedUpOnlyInside0To29) {
 }
 
 TEST(ToolTable, DefaultArgumentsAreEmptyOnlyForTheBroadcaster) {
-    for (int i = 0; i < ToolCount; ++i)
-        EXPECT_EQ(defaultArguments(i), i == 4 ? "" : "/NoBase=0") << "tool " << i;
+    for (int i = 0; i < ToolCount; ++i) EXPECT_EQ(defaultArguments(i), i == 4 ? "" : "/NoBase=0") << "tool " << i;
 }
 
 TEST(VerificationPeriods, SevenItemsAndNoPeriodOutside) {
     const std::pair<std::string_view, int> expected[PeriodCount] = {
-        {"01 Min", 60}, {"05 Min", 300}, {"10 Min", 600}, {"20 Min", 1200},
+        {"01 Min", 60},   {"05 Min", 300},  {"10 Min", 600}, {"20 Min", 1200},
         {"30 Min", 1800}, {"40 Min", 2400}, {"60 Min", 3600}};
     for (int i = 0; i < PeriodCount; ++i) {
         EXPECT_EQ(periodItemText(i), expected[i].first);

@@ -30,8 +30,8 @@ TEST(VersionText, DateStampedBuildsAndTheYear2000Fallback) {
 }
 
 TEST(VersionDate, OutOfRangeComponentsCarryOver) {
-    EXPECT_EQ(VersionDate(v(2023, 1301, 0)), at(2024, 1, 1));   // month 13
-    EXPECT_EQ(VersionDate(v(2023, 229, 0)), at(2023, 3, 1));    // no 29 February
+    EXPECT_EQ(VersionDate(v(2023, 1301, 0)), at(2024, 1, 1));  // month 13
+    EXPECT_EQ(VersionDate(v(2023, 229, 0)), at(2023, 3, 1));   // no 29 February
     EXPECT_EQ(VersionDate(v(2024, 229, 0)), at(2024, 2, 29));
     EXPECT_EQ(VersionDate(v(2023, 1231, 2400)), at(2024, 1, 1));  // hour 24
     EXPECT_EQ(VersionDate(v(2023, 312, 9999)), at(2023, 3, 16, 4, 39));
@@ -56,9 +56,9 @@ TEST(ParseDescriptionDate, IsoAndFrenchFormsOnly) {
     EXPECT_EQ(parseDescriptionDate("2021-06-15 08:30:07"), at(2021, 6, 15, 8, 30, 7));
     EXPECT_EQ(parseDescriptionDate("5/6/2021 23:59"), at(2021, 6, 5, 23, 59));
     EXPECT_EQ(parseDescriptionDate("29/02/2024"), at(2024, 2, 29));
-    for (const char* text : {"", "Vantorix", "2021-06", "2021-13-01", "2021-02-29", "31/04/2021",
-                             "15/06/21", "2021/06/15", "2021-06-15 24:00", "2021-06-15 12:60",
-                             "2021-06-15 12", "2021-06-15 08:30 x", "0050-01-01"})
+    for (const char* text :
+         {"", "Vantorix", "2021-06", "2021-13-01", "2021-02-29", "31/04/2021", "15/06/21", "2021/06/15",
+          "2021-06-15 24:00", "2021-06-15 12:60", "2021-06-15 12", "2021-06-15 08:30 x", "0050-01-01"})
         EXPECT_EQ(parseDescriptionDate(text), std::nullopt) << '"' << text << '"';
 }
 

@@ -31,20 +31,25 @@ TEST(JournaledSettings, ChoicesAreRecordedAsTheOperatorReadsThem) {
     } cases[] = {
         {"Check", "Idx_5", "1", "0",
          "5001 [5 VX8_Player] Réglage de l'outil modifié | réglage : Vérifier | avant : coché | après : décoché"},
-        {"Launch", "Idx_0", "0", "2", "5001 [0 VX8_Library] Réglage de l'outil modifié | réglage : Lancer | avant : décoché | après : grisé"},
+        {"Launch", "Idx_0", "0", "2",
+         "5001 [0 VX8_Library] Réglage de l'outil modifié | réglage : Lancer | avant : décoché | après : grisé"},
         {"Freq", "Idx_6", "0", "2",
          "5001 [6 VX8_Tools_Data] Réglage de l'outil modifié | réglage : Fréquence de vérification | avant : 01 Min | après : 10 Min"},
-        {"Freq", "Idx_6", "-1", "0", "5001 [6 VX8_Tools_Data] Réglage de l'outil modifié | réglage : Fréquence de vérification | avant : aucune | après : 01 Min"},
-        {"Minimiser", "Idx_29", std::nullopt, "1", "5001 [29 VX8_Tools_Speech] Réglage de l'outil modifié | réglage : Minimiser | avant : décoché | après : coché"},
-        {"CheckSchedulerJour", "Idx_0", "1", "0", "5002 [-] Réglage de page batch modifié | page : Scheduler | réglage : Actif | avant : coché | après : décoché"},
-        {"CheckPlannerJour", "Idx_7", "0", "1", "5002 [-] Réglage de page batch modifié | page : Planner | réglage : Dimanche | avant : décoché | après : coché"},
-        {"Check", "Idx_5", "1", "1", ""},                // saved again unchanged: loading, a click back
-        {"Freq", "Idx_5", std::nullopt, "1", ""},        // never stored, saved as the default it showed
+        {"Freq", "Idx_6", "-1", "0",
+         "5001 [6 VX8_Tools_Data] Réglage de l'outil modifié | réglage : Fréquence de vérification | avant : aucune | après : 01 Min"},
+        {"Minimiser", "Idx_29", std::nullopt, "1",
+         "5001 [29 VX8_Tools_Speech] Réglage de l'outil modifié | réglage : Minimiser | avant : décoché | après : coché"},
+        {"CheckSchedulerJour", "Idx_0", "1", "0",
+         "5002 [-] Réglage de page batch modifié | page : Scheduler | réglage : Actif | avant : coché | après : décoché"},
+        {"CheckPlannerJour", "Idx_7", "0", "1",
+         "5002 [-] Réglage de page batch modifié | page : Planner | réglage : Dimanche | avant : décoché | après : coché"},
+        {"Check", "Idx_5", "1", "1", ""},          // saved again unchanged: loading, a click back
+        {"Freq", "Idx_5", std::nullopt, "1", ""},  // never stored, saved as the default it showed
         {"Arguments", "Idx_4", std::nullopt, "", ""},
         {"Arguments", "Idx_3", std::nullopt, "/NoBase=1",
          "5003 [3 VX8_Tools_Planner] Texte de l'outil modifié | réglage : Arguments de la ligne de commande | avant : /NoBase=0 | après : /NoBase=1"},
-        {"Check", "Idx_30", "1", "0", ""},               // no such tool
-        {"CheckSchedulerTiming", "Idx_0", "1", "2", ""}, // not one of the journaled choices
+        {"Check", "Idx_30", "1", "0", ""},                // no such tool
+        {"CheckSchedulerTiming", "Idx_0", "1", "2", ""},  // not one of the journaled choices
         {"CheckSchedulerJour", "Idx_8", "1", "0", ""},
     };
     for (const auto& c : cases) {
@@ -63,7 +68,8 @@ TEST(JournaledSettings, ChoicesAreRecordedAsTheOperatorReadsThem) {
         EXPECT_TRUE(settings.SaveSetting(c.section, c.key, c.after));
         settings.flushTexts();
         EXPECT_EQ(store.values[key], c.after);
-        const std::vector<std::string> expected = *c.line ? std::vector<std::string>{c.line} : std::vector<std::string>{};
+        const std::vector<std::string> expected =
+            *c.line ? std::vector<std::string>{c.line} : std::vector<std::string>{};
         EXPECT_EQ(journal.lines, expected) << c.section << "/" << c.key;
     }
 }
@@ -78,14 +84,17 @@ TEST(JournaledSettings, TextsWaitUntilTheyStandStillAndRefusalsAreRecordedOncePe
     settings.startJournaling();
 
     // Typing: one save per key, nothing recorded until the timer fires.
-    for (const char* typed : {"/NoBase=", "/NoBase=1", "/NoBase=1 /X"}) settings.SaveSetting("Arguments", "Idx_5", typed);
+    for (const char* typed : {"/NoBase=", "/NoBase=1", "/NoBase=1 /X"})
+        settings.SaveSetting("Arguments", "Idx_5", typed);
     settings.SaveSetting("Tempo", "Idx_5", "2000");
     EXPECT_EQ(pending, 4);
     EXPECT_TRUE(journal.lines.empty());
     settings.flushTexts();
-    EXPECT_EQ(journal.lines, (std::vector<std::string>{
-                                 "5003 [5 VX8_Player] Texte de l'outil modifié | réglage : Arguments de la ligne de commande | avant : /NoBase=0 | après : /NoBase=1 /X",
-                                 "5003 [5 VX8_Player] Texte de l'outil modifié | réglage : Tempo. en ms | avant : 10000 | après : 2000"}));
+    EXPECT_EQ(
+        journal.lines,
+        (std::vector<std::string>{
+            "5003 [5 VX8_Player] Texte de l'outil modifié | réglage : Arguments de la ligne de commande | avant : /NoBase=0 | après : /NoBase=1 /X",
+            "5003 [5 VX8_Player] Texte de l'outil modifié | réglage : Tempo. en ms | avant : 10000 | après : 2000"}));
     // Typed and typed back before it stood still: no change.
     journal.lines.clear();
     settings.SaveSetting("Tempo", "Idx_5", "20000");
@@ -113,14 +122,17 @@ TEST(JournaledSettings, TextsWaitUntilTheyStandStillAndRefusalsAreRecordedOncePe
     const std::string refused =
         "5010 [-] Les réglages n'ont pas pu être enregistrés : les modifications sont gardées et seront enregistrées "
         "dès que le stockage les acceptera, perdues si Tolvane s'arrête avant | section : ";
-    const std::string again = "5011 [-] Les réglages sont de nouveau enregistrés, les modifications gardées comprises | "
-                              "modifications gardées : ";
-    EXPECT_EQ(journal.lines, (std::vector<std::string>{
-                                 refused + "Check | clé : Idx_5", again + "2",
-                                 "5001 [5 VX8_Player] Réglage de l'outil modifié | réglage : Vérifier | avant : coché | après : grisé",
-                                 "5001 [5 VX8_Player] Réglage de l'outil modifié | réglage : Lancer | avant : décoché | après : coché",
-                                 refused + "Minimiser | clé : Idx_5", again + "1",
-                                 "5001 [5 VX8_Player] Réglage de l'outil modifié | réglage : Minimiser | avant : décoché | après : coché"}));
+    const std::string again =
+        "5011 [-] Les réglages sont de nouveau enregistrés, les modifications gardées comprises | "
+        "modifications gardées : ";
+    EXPECT_EQ(
+        journal.lines,
+        (std::vector<std::string>{
+            refused + "Check | clé : Idx_5", again + "2",
+            "5001 [5 VX8_Player] Réglage de l'outil modifié | réglage : Vérifier | avant : coché | après : grisé",
+            "5001 [5 VX8_Player] Réglage de l'outil modifié | réglage : Lancer | avant : décoché | après : coché",
+            refused + "Minimiser | clé : Idx_5", again + "1",
+            "5001 [5 VX8_Player] Réglage de l'outil modifié | réglage : Minimiser | avant : décoché | après : coché"}));
 }
 
 TEST(JournaledSettings, OneKeyTheStoreKeepsRefusingIsNoRunOfRefusalsAndAcceptances) {
@@ -140,32 +152,32 @@ TEST(JournaledSettings, OneKeyTheStoreKeepsRefusingIsNoRunOfRefusalsAndAcceptanc
     for (const char* value : {"1", "0"}) EXPECT_TRUE(settings.SaveSetting("Check", "Idx_5", value));
     ASSERT_EQ(journal.lines.size(), 3u);
     EXPECT_TRUE(journal.lines[0].starts_with("5010 ")) << journal.lines[0];
-    EXPECT_TRUE(journal.lines[1].starts_with("5001 [5 VX8_Player] Réglage de l'outil modifié | réglage : Vérifier")) << journal.lines[1];
+    EXPECT_TRUE(journal.lines[1].starts_with("5001 [5 VX8_Player] Réglage de l'outil modifié | réglage : Vérifier"))
+        << journal.lines[1];
 }
 
 TEST(RestartTally, TodaysRestartsAreCountedFromTheFileAndAsTheyHappen) {
     const local_days today{2026y / December / 8};
     RestartTally tally;
-    for (const char* line : {
-             // merged repeats count; another day, event or tool does not
-             "2026-12-07 23:59:59 +0100 2003 [6 VX8_Tools_Data] Relancé : la vérification n'a trouvé aucune fenêtre",
-             "2026-12-08 01:02:03 +0100 2003 [6 VX8_Tools_Data] Relancé : la vérification n'a trouvé aucune fenêtre | arguments : /NoBase=0\n",
-             "2026-12-08 03:12:45 +0100 2003 [6 VX8_Tools_Data] Relancé : la vérification n'a trouvé aucune fenêtre (répété 4 fois depuis la ligne précédente) | arguments : /NoBase=0",
-             "2026-12-08 03:13:00 +0100 2000 [6 VX8_Tools_Data] Démarré par la séquence de lancement",
-             "2026-12-08 03:14:00 +0100 2003 [31 X] Relancé : la vérification n'a trouvé aucune fenêtre",
-             // the same words inside a detail are not a count
-             "2026-12-08 02:00:00 +0100 2003 [5 VX8_Player] Relancé : la vérification n'a trouvé aucune fenêtre | arguments : (répété 9 fois",
-             "garbage", "",
-             // cut short by a power failure, at any byte: nothing counted
-             "2026-12-08 03:59:00 +0100 2003 [6 VX8_Tools_Data] Rel",
-             "2026-12-08 03:59:00 +0100 2003 [6 VX8_Tools_Data] ",
-             "2026-12-08 03:59:00 +0100 2003 [6 VX8_Tools_Data]",
-             "2026-12-08 03:59:00 +0100 2003 [6 VX8_Too",
-             "2026-12-08 03:59:00 +0100 2003 [6",
-             "2026-12-08 03:59:00 +0100 2003 [-] Relancé : la vérification n'a trouvé aucune fenêtre",
-             // a forged count cannot wrap the tally round
-             "2026-12-08 01:00:00 +0100 2003 [7 VX8_Player_B] Relancé : la vérification n'a trouvé aucune fenêtre (répété 2147483647 fois",
-             "2026-12-08 01:00:01 +0100 2003 [7 VX8_Player_B] Relancé : la vérification n'a trouvé aucune fenêtre (répété 2147483646 fois"}) {
+    for (
+        const char* line :
+        {// merged repeats count; another day, event or tool does not
+         "2026-12-07 23:59:59 +0100 2003 [6 VX8_Tools_Data] Relancé : la vérification n'a trouvé aucune fenêtre",
+         "2026-12-08 01:02:03 +0100 2003 [6 VX8_Tools_Data] Relancé : la vérification n'a trouvé aucune fenêtre | arguments : /NoBase=0\n",
+         "2026-12-08 03:12:45 +0100 2003 [6 VX8_Tools_Data] Relancé : la vérification n'a trouvé aucune fenêtre (répété 4 fois depuis la ligne précédente) | arguments : /NoBase=0",
+         "2026-12-08 03:13:00 +0100 2000 [6 VX8_Tools_Data] Démarré par la séquence de lancement",
+         "2026-12-08 03:14:00 +0100 2003 [31 X] Relancé : la vérification n'a trouvé aucune fenêtre",
+         // the same words inside a detail are not a count
+         "2026-12-08 02:00:00 +0100 2003 [5 VX8_Player] Relancé : la vérification n'a trouvé aucune fenêtre | arguments : (répété 9 fois",
+         "garbage", "",
+         // cut short by a power failure, at any byte: nothing counted
+         "2026-12-08 03:59:00 +0100 2003 [6 VX8_Tools_Data] Rel", "2026-12-08 03:59:00 +0100 2003 [6 VX8_Tools_Data] ",
+         "2026-12-08 03:59:00 +0100 2003 [6 VX8_Tools_Data]", "2026-12-08 03:59:00 +0100 2003 [6 VX8_Too",
+         "2026-12-08 03:59:00 +0100 2003 [6",
+         "2026-12-08 03:59:00 +0100 2003 [-] Relancé : la vérification n'a trouvé aucune fenêtre",
+         // a forged count cannot wrap the tally round
+         "2026-12-08 01:00:00 +0100 2003 [7 VX8_Player_B] Relancé : la vérification n'a trouvé aucune fenêtre (répété 2147483647 fois",
+         "2026-12-08 01:00:01 +0100 2003 [7 VX8_Player_B] Relancé : la vérification n'a trouvé aucune fenêtre (répété 2147483646 fois"}) {
         tally.noteLine(line);
     }
     EXPECT_EQ(restartTooltip(tally.today(6, today)), "Relancé 6 fois aujourd'hui, la dernière fois à 03:12:45");

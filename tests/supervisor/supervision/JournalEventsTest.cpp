@@ -119,8 +119,8 @@ TEST_F(JournalEventsTest, KillAndTheDisplaysSilenceAreJournaledOnceEachWay) {
     for (int tick = 0; tick < 10; ++tick) supervision.TimerCheck_Timer();
     std::vector<JournalEvent> events;
     for (const auto& e : journal.entries) events.push_back(e.event);
-    EXPECT_EQ(events, (std::vector<JournalEvent>{JournalEvent::DisplayNotAnswering,
-                                                 JournalEvent::DisplayAnsweringAgain}));
+    EXPECT_EQ(events,
+              (std::vector<JournalEvent>{JournalEvent::DisplayNotAnswering, JournalEvent::DisplayAnsweringAgain}));
     EXPECT_TRUE(platform.starts.empty());
 }
 

@@ -31,8 +31,8 @@ protected:
         m_elapsedMs += 100;
         const bool running = supervision.TimerLaunch_Timer();
         for (; m_seen < platform.starts.size(); ++m_seen)
-            started.push_back({m_elapsedMs, platform.starts[m_seen].applicationPath,
-                               platform.starts[m_seen].arguments});
+            started.push_back(
+                {m_elapsedMs, platform.starts[m_seen].applicationPath, platform.starts[m_seen].arguments});
         return running;
     }
 

@@ -37,11 +37,10 @@ TEST_F(RowSettingsTest, DelayWrittenKeystrokeByKeystrokeAsTyped) {
         rows.row(0).tempo = text;
         supervision.TexteTemporisation_Change(0);
     }
-    EXPECT_EQ(settings.writes,
-              (std::vector<Write>{write("Tempo", "Idx_0", ""), write("Tempo", "Idx_0", "1"),
-                                  write("Tempo", "Idx_0", "15"), write("Tempo", "Idx_0", "150"),
-                                  write("Tempo", "Idx_0", "1500"), write("Tempo", "Idx_0", "15000"),
-                                  write("Tempo", "Idx_0", "12a")}));
+    EXPECT_EQ(settings.writes, (std::vector<Write>{write("Tempo", "Idx_0", ""), write("Tempo", "Idx_0", "1"),
+                                                   write("Tempo", "Idx_0", "15"), write("Tempo", "Idx_0", "150"),
+                                                   write("Tempo", "Idx_0", "1500"), write("Tempo", "Idx_0", "15000"),
+                                                   write("Tempo", "Idx_0", "12a")}));
 }
 
 TEST_F(RowSettingsTest, ArgumentsStoredWithTheirSpaces) {

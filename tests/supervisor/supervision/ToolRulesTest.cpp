@@ -29,9 +29,7 @@ TEST(ToolArguments, StandbyDoesNotRepeatASwitchAlreadyThereInAnyCase) {
     EXPECT_EQ(toolArguments(true, "/NoBase=0 /VEILLE=TRUE /X"), "/NoBase=0 /VEILLE=TRUE /X");
 }
 
-TEST(ToolArguments, StandbyWithoutArgumentsIsTheSwitchAlone) {
-    EXPECT_EQ(toolArguments(true, ""), "/Veille=True");
-}
+TEST(ToolArguments, StandbyWithoutArgumentsIsTheSwitchAlone) { EXPECT_EQ(toolArguments(true, ""), "/Veille=True"); }
 
 TEST(ToolArguments, NoStandbyPassesTheArgumentsUntouched) {
     EXPECT_EQ(toolArguments(false, ""), "");
@@ -168,9 +166,7 @@ TEST(BoundedNextCheck, UnchangedWithinOnePeriodOrInThePast) {
     EXPECT_EQ(boundedNextCheck(at(7, 0), at(8, 0), 300), at(7, 0));  // clock went forward
 }
 
-TEST(BoundedNextCheck, NoPeriodNoBound) {
-    EXPECT_EQ(boundedNextCheck(at(23, 0), at(8, 0), std::nullopt), at(23, 0));
-}
+TEST(BoundedNextCheck, NoPeriodNoBound) { EXPECT_EQ(boundedNextCheck(at(23, 0), at(8, 0), std::nullopt), at(23, 0)); }
 
 // --- Which tool a process is ---------------------------------------------------
 

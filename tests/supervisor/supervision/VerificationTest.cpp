@@ -52,9 +52,9 @@ TEST_F(VerificationTest, DueAtOrAfterNextCheckOnlyWithTheBoxTicked) {
     rows.row(10).check = 2;  // greyed
     rows.row(11).check = 0;
     startSupervising();
-    supervision.NextCheck[0] = platform.now;                 // due exactly now
-    supervision.NextCheck[1] = platform.now - seconds{90};   // overdue
-    supervision.NextCheck[2] = platform.now + seconds{1};    // one second early
+    supervision.NextCheck[0] = platform.now;                // due exactly now
+    supervision.NextCheck[1] = platform.now - seconds{90};  // overdue
+    supervision.NextCheck[2] = platform.now + seconds{1};   // one second early
     supervision.NextCheck[10] = platform.now - seconds{90};
     supervision.NextCheck[11] = platform.now - seconds{90};
     supervision.TimerCheck_Timer();

@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "tests/support/fake/SupervisionFixture.h"
 #include "supervisor/core/Startup.h"
+#include "tests/support/fake/SupervisionFixture.h"
 
 namespace tolvane::testsupport {
 namespace {
@@ -21,8 +21,8 @@ struct Case {
     WindowPresence answer;
     bool started;
     bool rescheduled;
-    bool launched;        // the hand-over is done (launch sequence only)
-    bool sequenceEnded;   // LaunchFinished (launch sequence only)
+    bool launched;       // the hand-over is done (launch sequence only)
+    bool sequenceEnded;  // LaunchFinished (launch sequence only)
 };
 
 class WindowAnswerTest : public SupervisionTest {
@@ -41,15 +41,9 @@ protected:
     // ticked and its delay passed, verification with the tool due.
     void verifyOnce(Way way) {
         switch (way) {
-            case Way::Verification:
-                supervision.TimerCheck_Timer();
-                break;
-            case Way::HandOver:
-                supervision.TimerLaunch_Timer();
-                break;
-            case Way::Button:
-                supervision.CommandImportNow_Click(kTool);
-                break;
+            case Way::Verification: supervision.TimerCheck_Timer(); break;
+            case Way::HandOver: supervision.TimerLaunch_Timer(); break;
+            case Way::Button: supervision.CommandImportNow_Click(kTool); break;
         }
     }
 
@@ -78,8 +72,8 @@ TEST_F(WindowAnswerTest, EachWayOfVerifyingActsOnEachAnswer) {
         {Way::Button, WindowPresence::Unknown, false, false, false, true},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(::testing::Message() << "way " << static_cast<int>(c.way) << ", answer "
-                                        << static_cast<int>(c.answer));
+        SCOPED_TRACE(::testing::Message()
+                     << "way " << static_cast<int>(c.way) << ", answer " << static_cast<int>(c.answer));
         platform.starts.clear();
         supervision.ToolLaunched.fill(false);
         rows.row(kTool).nextCheckText = "00:00:00";

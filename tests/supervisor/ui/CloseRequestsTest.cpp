@@ -15,11 +15,11 @@ TEST(CloseRequests, OnlyACloseRightAfterTheWindowsOwnCommandIsTheOperators) {
         std::uint64_t close;
         O origin;
     } cases[] = {
-        {100, 100, O::Operator},    // close box, system menu, Alt+F4
-        {100, 2100, O::Operator},   // a slow machine: the close still follows
-        {-1, 100, O::Outside},      // taskkill's WM_CLOSE alone
-        {100, 2101, O::Outside},    // a command whose close never came
-        {5000, 4000, O::Outside},   // a command after the close
+        {100, 100, O::Operator},   // close box, system menu, Alt+F4
+        {100, 2100, O::Operator},  // a slow machine: the close still follows
+        {-1, 100, O::Outside},     // taskkill's WM_CLOSE alone
+        {100, 2101, O::Outside},   // a command whose close never came
+        {5000, 4000, O::Outside},  // a command after the close
     };
     for (const auto& c : cases) {
         CloseRequests requests;

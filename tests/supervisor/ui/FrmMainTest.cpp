@@ -88,8 +88,8 @@ std::string idx(int i) { return "Idx_" + std::to_string(i); }
 // Where a label's text is drawn, in its parent's coordinates.
 QRect drawnText(const QLabel* label) {
     const int flags = static_cast<int>(label->alignment()) | (label->wordWrap() ? Qt::TextWordWrap : 0);
-    return QFontMetrics(label->font()).boundingRect(label->contentsRect().translated(label->pos()), flags,
-                                                    label->text());
+    return QFontMetrics(label->font())
+        .boundingRect(label->contentsRect().translated(label->pos()), flags, label->text());
 }
 
 }  // namespace
@@ -301,11 +301,14 @@ private slots:
         Harness h;
         const std::string huge(100000, 'x');
         h.set("Arguments", "Idx_0", huge);
-        h.set("Arguments", "Idx_1", std::string("a\xff\xfe" "b"));
+        h.set("Arguments", "Idx_1",
+              std::string("a\xff\xfe"
+                          "b"));
         Frm_Main& w = h.load();
         QCOMPARE(w.TexteArguments[0]->text(), QString());
         QCOMPARE(h.value("Arguments", "Idx_0"), huge);
-        QCOMPARE(h.value("Arguments", "Idx_1"), std::string("a\xff\xfe" "b"));
+        QCOMPARE(h.value("Arguments", "Idx_1"), std::string("a\xff\xfe"
+                                                            "b"));
         QCOMPARE(w.TexteArguments[1]->text(), QString());
     }
 
@@ -372,8 +375,14 @@ private slots:
                 for (const Step step : c.steps) {
                     switch (step) {
                         case SessionClose: QVERIFY(!e.Form_QueryUnload(Frm_Main::UnloadMode::Session)); break;
-                        case OperatorYes: yes = true; QVERIFY(!e.Form_QueryUnload(Frm_Main::UnloadMode::User)); break;
-                        case OperatorNo: yes = false; QVERIFY(e.Form_QueryUnload(Frm_Main::UnloadMode::User)); break;
+                        case OperatorYes:
+                            yes = true;
+                            QVERIFY(!e.Form_QueryUnload(Frm_Main::UnloadMode::User));
+                            break;
+                        case OperatorNo:
+                            yes = false;
+                            QVERIFY(e.Form_QueryUnload(Frm_Main::UnloadMode::User));
+                            break;
                         case Outside: e.endOnSystemRequest("WM_CLOSE"); break;
                         case Quit: e.endedWithSession(); break;
                     }
@@ -536,7 +545,8 @@ private slots:
             std::map<std::string, FaceFacts> machine;
             std::string face;
         } cases[] = {
-            {{{"MS Sans Serif", bitmap}, {"Microsoft Sans Serif", outline}, {"Arial", outline}}, "Microsoft Sans Serif"},
+            {{{"MS Sans Serif", bitmap}, {"Microsoft Sans Serif", outline}, {"Arial", outline}},
+             "Microsoft Sans Serif"},
             {{{"MS Sans Serif", outline}, {"Microsoft Sans Serif", outline}}, "MS Sans Serif"},
             {{{"MS Sans Serif", bitmap}, {"Liberation Sans", outline}, {"Arial", outline}}, "Liberation Sans"},
             {{{"Microsoft Sans Serif", {false, true}}, {"Arial", outline}}, "Arial"},
@@ -631,7 +641,8 @@ private slots:
         Frm_Main& w = h.load();
         w.setJournal(journal, {});
         const auto tooltipOf = [&](int tool) {
-            QHelpEvent hover(QEvent::ToolTip, QPoint(1, 1), w.Label[static_cast<std::size_t>(tool)]->mapToGlobal(QPoint(1, 1)));
+            QHelpEvent hover(QEvent::ToolTip, QPoint(1, 1),
+                             w.Label[static_cast<std::size_t>(tool)]->mapToGlobal(QPoint(1, 1)));
             QCoreApplication::sendEvent(w.Label[static_cast<std::size_t>(tool)], &hover);
             return w.Label[static_cast<std::size_t>(tool)]->toolTip();
         };

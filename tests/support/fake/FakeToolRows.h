@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "supervisor/settings/SettingsStore.h"
 #include "supervisor/core/ToolTable.h"
+#include "supervisor/settings/SettingsStore.h"
 #include "supervisor/supervision/ToolSupervision.h"
 
 namespace tolvane::testsupport {
@@ -37,9 +37,7 @@ public:
         int memoryWrites = 0;
     };
 
-    explicit FakeToolRows(const MemorySettingsStore* store = nullptr) : m_store(store) {
-        rows[4].arguments.clear();
-    }
+    explicit FakeToolRows(const MemorySettingsStore* store = nullptr) : m_store(store) { rows[4].arguments.clear(); }
 
     std::array<Row, ToolCount> rows;
     std::string ownMemoryText = "0000";

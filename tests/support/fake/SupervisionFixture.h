@@ -9,8 +9,8 @@
 
 #include "common/MonotonicTickCount.h"
 #include "platform/fake/FakePlatform.h"
-#include "supervisor/settings/SettingsStore.h"
 #include "supervisor/core/ToolTable.h"
+#include "supervisor/settings/SettingsStore.h"
 #include "supervisor/supervision/ToolSupervision.h"
 #include "tests/support/fake/FakeToolRows.h"
 
@@ -40,8 +40,7 @@ protected:
     void load() {
         for (int i = 0; i < ToolCount; ++i) {
             if (const auto period = periodSeconds(rows.row(i).period))
-                supervision.NextCheck[static_cast<std::size_t>(i)] =
-                    platform.now + std::chrono::seconds{*period};
+                supervision.NextCheck[static_cast<std::size_t>(i)] = platform.now + std::chrono::seconds{*period};
         }
         supervision.LaunchStartTick = tickCount();
         supervision.LaunchEnabled = true;

@@ -237,9 +237,9 @@ pid_t spawnChild(const std::string& path, const std::vector<std::string>& argv, 
 }
 
 std::string libfaketimePath() {
-    for (const char* path : {"/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1",
-                             "/usr/lib/aarch64-linux-gnu/faketime/libfaketime.so.1",
-                             "/usr/lib/faketime/libfaketime.so.1"})
+    for (const char* path :
+         {"/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1", "/usr/lib/aarch64-linux-gnu/faketime/libfaketime.so.1",
+          "/usr/lib/faketime/libfaketime.so.1"})
         if (::access(path, R_OK) == 0) return path;
     throw std::runtime_error("libfaketime is not installed");
 }

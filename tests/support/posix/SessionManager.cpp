@@ -24,8 +24,7 @@ struct SessionManager::State {
     // connections, waiting at most `wait`.
     void pump(std::chrono::milliseconds wait) {
         std::vector<pollfd> fds;
-        for (int i = 0; i < listenCount; ++i)
-            fds.push_back({IceGetListenConnectionNumber(listenArray[i]), POLLIN, 0});
+        for (int i = 0; i < listenCount; ++i) fds.push_back({IceGetListenConnectionNumber(listenArray[i]), POLLIN, 0});
         for (IceConn c : connections) fds.push_back({IceConnectionNumber(c), POLLIN, 0});
         if (::poll(fds.data(), fds.size(), static_cast<int>(wait.count())) <= 0) return;
         for (int i = 0; i < listenCount; ++i) {

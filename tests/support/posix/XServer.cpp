@@ -65,9 +65,8 @@ pid_t startWithEnvironment(const std::vector<std::string>& argv, int keepFd, con
 XServer::XServer(bool withWindowManager) {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-    m_server = startWithEnvironment({"Xvfb", "-displayfd", "3", "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
-                                     "-noreset"},
-                                    fds[1], {});
+    m_server = startWithEnvironment(
+        {"Xvfb", "-displayfd", "3", "-screen", "0", "1280x1024x24", "-nolisten", "tcp", "-noreset"}, fds[1], {});
     ::close(fds[1]);
     std::string number;
     const auto deadline = std::chrono::steady_clock::now() + 15s;
@@ -172,8 +171,7 @@ std::optional<std::uint32_t> XProbe::parentOf(std::uint32_t window) {
 
 std::optional<std::string> XProbe::property(std::uint32_t window, const std::string& name) {
     auto* r = xcb_get_property_reply(
-        conn(m_c), xcb_get_property(conn(m_c), 0, window, atom(name), XCB_GET_PROPERTY_TYPE_ANY, 0, 1 << 16),
-        nullptr);
+        conn(m_c), xcb_get_property(conn(m_c), 0, window, atom(name), XCB_GET_PROPERTY_TYPE_ANY, 0, 1 << 16), nullptr);
     if (!r) return std::nullopt;
     std::optional<std::string> out;
     if (r->type != XCB_ATOM_NONE) {

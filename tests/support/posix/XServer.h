@@ -67,8 +67,7 @@ public:
     std::optional<std::uint32_t> windowOfProcess(pid_t pid);
     // Raw bytes of a property (any type), nothing when absent.
     std::optional<std::string> property(std::uint32_t window, const std::string& name);
-    std::optional<std::uint32_t> cardinalProperty(std::uint32_t window, const std::string& name,
-                                                  std::size_t index = 0);
+    std::optional<std::uint32_t> cardinalProperty(std::uint32_t window, const std::string& name, std::size_t index = 0);
     enum class MapState { Unmapped, Unviewable, Viewable };
     std::optional<MapState> mapState(std::uint32_t window);
     bool windowManagerRunning();

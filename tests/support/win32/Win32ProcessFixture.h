@@ -9,8 +9,8 @@
 #include <optional>
 #include <string>
 
-#include "tests/support/win32/Win32TestSupport.h"
 #include "platform/platform.h"
+#include "tests/support/win32/Win32TestSupport.h"
 
 namespace tolvane::testsupport {
 

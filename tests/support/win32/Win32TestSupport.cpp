@@ -36,8 +36,8 @@ bool startsWithNoCase(const std::wstring& text, const std::wstring& prefix) {
 }
 
 bool equalsNoCase(const std::wstring& a, const std::wstring& b) {
-    return ::CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()),
-                                  TRUE) == CSTR_EQUAL;
+    return ::CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE) ==
+           CSTR_EQUAL;
 }
 
 struct Snapshot {
@@ -103,8 +103,8 @@ std::string programFilesFolder() {
 }
 
 void writeFile(const std::string& path, const std::string& content) {
-    HANDLE f = ::CreateFileW(wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                             nullptr);
+    HANDLE f =
+        ::CreateFileW(wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (f == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot write " + path);
     DWORD written = 0;
     ::WriteFile(f, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
@@ -123,9 +123,7 @@ std::string readFile(const std::string& path) {
     return text;
 }
 
-bool pathExists(const std::string& path) {
-    return ::GetFileAttributesW(wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
-}
+bool pathExists(const std::string& path) { return ::GetFileAttributesW(wide(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 void removeFile(const std::string& path) { ::DeleteFileW(wide(path).c_str()); }
 
@@ -228,9 +226,9 @@ void endProcessesRunningFrom(const std::string& folder) {
         if (p.pid == ::GetCurrentProcessId()) continue;
         const auto path = imagePathWide(p.pid);
         if (!path) continue;
-        const bool inside = equalsNoCase(*path, prefix) ||
-                            (startsWithNoCase(*path, prefix) && path->size() > prefix.size() &&
-                             (*path)[prefix.size()] == L'\\');
+        const bool inside =
+            equalsNoCase(*path, prefix) ||
+            (startsWithNoCase(*path, prefix) && path->size() > prefix.size() && (*path)[prefix.size()] == L'\\');
         if (!inside) continue;
         HANDLE h = ::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, p.pid);
         if (!h) continue;

@@ -13,8 +13,8 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <string>
 #include <cwchar>
+#include <string>
 #include <vector>
 
 namespace {
@@ -63,7 +63,8 @@ int wmain(int argc, wchar_t** argv) {
         DWORD_PTR answer = 0;
         if (action == L"query-end") {
             if (::SendMessageTimeoutW(hwnd, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, 5000, &answer))
-                std::printf("%p query-end %lu\n", static_cast<void*>(hwnd), static_cast<unsigned long>(answer)), ++reached;
+                std::printf("%p query-end %lu\n", static_cast<void*>(hwnd), static_cast<unsigned long>(answer)),
+                    ++reached;
         } else if (action == L"end-cancelled" || action == L"end") {
             const WPARAM ends = action == L"end" ? TRUE : FALSE;
             if (::SendMessageTimeoutW(hwnd, WM_ENDSESSION, ends, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, 5000, &answer))

@@ -117,8 +117,8 @@ WineStation::WineStation() : m_prefix("prefix") {
     if (server.status != 0) throw std::runtime_error("wineserver did not start: " + server.output);
     try {
         // A new prefix says Windows 7; the programs are for Windows 10.
-        for (const auto& [command, timeout] : {std::pair{std::vector<std::string>{"wineboot", "--init"}, 180s},
-                                               {{"winecfg", "-v", "win10"}, 60s}})
+        for (const auto& [command, timeout] :
+             {std::pair{std::vector<std::string>{"wineboot", "--init"}, 180s}, {{"winecfg", "-v", "win10"}, 60s}})
             if (const auto done = run(command, timeout); done.status != 0)
                 throw std::runtime_error(command.front() + " failed: " + done.output);
         m_platform = platform::createSystemPlatform();
@@ -137,14 +137,16 @@ WineStation::~WineStation() {
     runOnHost({m_wineserver, "-k"}, 20s);
     runOnHost({m_wineserver, "-w"}, 20s);
     const std::string wineFolder = fs::path(m_wine).parent_path().string() + "/";
-    waitUntil([&] {
-        testsupport::reapExitedChildren();
-        for (const auto& child : testsupport::childrenOf(::getpid())) {
-            const auto exe = testsupport::executablePath(child.pid);
-            if (child.state == 'Z' || (exe && exe->rfind(wineFolder, 0) == 0)) return false;
-        }
-        return true;
-    }, 10s);
+    waitUntil(
+        [&] {
+            testsupport::reapExitedChildren();
+            for (const auto& child : testsupport::childrenOf(::getpid())) {
+                const auto exe = testsupport::executablePath(child.pid);
+                if (child.state == 'Z' || (exe && exe->rfind(wineFolder, 0) == 0)) return false;
+            }
+            return true;
+        },
+        10s);
 }
 
 std::string WineStation::hostPath(const std::string& windowsPath) const {
@@ -208,7 +210,8 @@ RegistryTree WineStation::regTree(const std::string& key) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         if (line.size() > 2 && line.front() == '[' && line.back() == ']') {
             if (exported.empty()) exported = line;
-            section = line.size() > exported.size() ? line.substr(exported.size(), line.size() - exported.size() - 1) : "";
+            section =
+                line.size() > exported.size() ? line.substr(exported.size(), line.size() - exported.size() - 1) : "";
             continue;
         }
         if (line.size() < 2 || line.front() != '"') continue;
@@ -216,7 +219,8 @@ RegistryTree WineStation::regTree(const std::string& key) {
         std::size_t i = 1;
         const auto quoted = [&] {
             std::string text;
-            for (; i < line.size() && line[i] != '"'; ++i) text += line[i] == '\\' && i + 1 < line.size() ? line[++i] : line[i];
+            for (; i < line.size() && line[i] != '"'; ++i)
+                text += line[i] == '\\' && i + 1 < line.size() ? line[++i] : line[i];
             return text;
         };
         const std::string name = quoted();
@@ -277,8 +281,8 @@ std::vector<std::string> WineStation::journalLines(const std::string& program) c
     std::vector<std::string> files;
     std::error_code error;
     for (const auto& user : std::filesystem::directory_iterator(hostPath("C:\\users"), error))
-        for (const auto& file : std::filesystem::directory_iterator(
-                 user.path() / "AppData/Local/Vantorix" / program / "journal", error))
+        for (const auto& file :
+             std::filesystem::directory_iterator(user.path() / "AppData/Local/Vantorix" / program / "journal", error))
             files.push_back(file.path().string());
     return testsupport::linesOfFiles(std::move(files));
 }
