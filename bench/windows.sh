@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Figures of the Windows build, measured on this machine; never part of the
-# test command. Prints "name: value unit" lines and writes them to
-# bench/results/windows.txt.
+# test command (bench/linux.sh measures the Linux build). Prints
+# "name: value unit" lines and writes them to bench/results/windows.txt.
 #
 #   BENCH_IDLE_SECONDS   length of the idle run (default 600)
 #

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Benchmarks, measured side by side in one run on this machine; never part
-# of the test command. Each figure is printed as "name: value unit" and
+# Benchmarks of the Linux build, measured side by side in one run on this
+# machine; never part of the test command (bench/windows.sh measures the
+# Windows build). Each figure is printed as "name: value unit" and
 # written to bench/results/latest.txt.
 #
 #   BENCH_IDLE_SECONDS   length of the idle runs (default 600)
