@@ -42,12 +42,8 @@ rss_mb() { awk '/VmRSS/ {printf "%.1f", $2/1024}' "/proc/$1/status"; }
 pss_mb() { awk '/^Pss:/ {printf "%.1f", $2/1024}' "/proc/$1/smaps_rollup" 2>/dev/null || echo "n/a"; }
 per_hour() { awk -v a="$1" -v b="$2" -v s="$3" 'BEGIN {printf "%.3f", (b - a) * 3600 / s}'; }
 
-tools=(VX8_Library VX8_Production VX8_Tools_Scheduler VX8_Tools_Planner VX8_Broadcasters
-       VX8_Player VX8_Tools_Data VX8_Tools_Live VX8_Tools_FTP VX8_Tools_Pool VX8_Cartwall VX8_Board
-       VX8_Player_A VX8_Player_B VX8_Player_C VX8_Player_D VX8_Player_E VX8_Player_F VX8_Player_G
-       VX8_Player_H VX8_Broadcaster_Backup VX8_Tools_Tagging VX8_Tools_Relay VX8_Tools_Podcast
-       VX8_Tools_Convert VX8_Tools_Recorder VX8_Tools_Processor VX8_Tools_Voice_Server
-       VX8_Tools_Synchro VX8_Tools_Speech)
+read_tool_names "$build"
+tools=("${TOOL_NAMES[@]}")
 
 # A station folder: Tolvane, Krandel, the thirty stand-ins, its own settings.
 station() {

@@ -51,12 +51,9 @@ warm_start=$(date +%s.%N)
 say "qt_windows_warm: $(awk -v a="$warm_start" -v b="$(date +%s.%N)" 'BEGIN {printf "%.2f", b - a}') s"
 say "qt_windows_cold: $(sed -n 's/^build seconds \([0-9]*\).*/\1 s/p' "$(dirname "$qt")/build-info" | grep . || echo "not recorded by this cache entry")"
 
-tools=(VX8_Library VX8_Production VX8_Tools_Scheduler VX8_Tools_Planner VX8_Broadcasters
-       VX8_Player VX8_Tools_Data VX8_Tools_Live VX8_Tools_FTP VX8_Tools_Pool VX8_Cartwall VX8_Board
-       VX8_Player_A VX8_Player_B VX8_Player_C VX8_Player_D VX8_Player_E VX8_Player_F VX8_Player_G
-       VX8_Player_H VX8_Broadcaster_Backup VX8_Tools_Tagging VX8_Tools_Relay VX8_Tools_Podcast
-       VX8_Tools_Convert VX8_Tools_Recorder VX8_Tools_Processor VX8_Tools_Voice_Server
-       VX8_Tools_Synchro VX8_Tools_Speech)
+# The tools' names, from the Linux build's list (the Windows names add ".exe").
+read_tool_names "$build"
+tools=("${TOOL_NAMES[@]}")
 
 xserver() {
   local d=":$1"

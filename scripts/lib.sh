@@ -21,3 +21,26 @@ end_marked_processes() {
   done
   [ ${#ids[@]} -eq 0 ] || kill -KILL "${ids[@]}" 2>/dev/null || true
 }
+
+# Reads the tools' executable base names, in the tool table's index order,
+# into the array TOOL_NAMES. The build writes them from the table itself
+# (BUILD/tool-names.txt, scripts/tool-names.cpp), so no script keeps a copy
+# that could fall behind a renamed tool. Fails, saying why, when the list is
+# missing or holds anything but plain names: a station laid out from a bad
+# list would lack tools the test or benchmark expects to be there.
+read_tool_names() {  # BUILD_DIR
+  local list="$1/tool-names.txt" name
+  TOOL_NAMES=()
+  if [ ! -s "$list" ]; then
+    echo "$list is missing or empty: build first (scripts/build)" >&2
+    return 1
+  fi
+  mapfile -t TOOL_NAMES <"$list"
+  for name in "${TOOL_NAMES[@]}"; do
+    if [[ ! "$name" =~ ^[A-Za-z0-9_]+$ ]]; then
+      echo "$list: \"$name\" is not a tool name" >&2
+      TOOL_NAMES=()
+      return 1
+    fi
+  done
+}
