@@ -55,22 +55,22 @@ say "qt_windows_cold: $(sed -n 's/^build seconds \([0-9]*\).*/\1 s/p' "$(dirname
 read_tool_names "$build"
 tools=("${TOOL_NAMES[@]}")
 
+# A virtual X server with a window manager; its display is XVFB_DISPLAY.
 xserver() {
-  local d=":$1"
-  Xvfb "$d" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-  pids+=($!)
-  for _ in $(seq 50); do DISPLAY="$d" xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
-  DISPLAY="$d" openbox >/dev/null 2>&1 &
+  start_xvfb -screen 0 1280x1024x24
+  pids+=("$XVFB_PID")
+  DISPLAY="$XVFB_DISPLAY" openbox >/dev/null 2>&1 &
   pids+=($!)
   sleep 0.5
 }
-base=$((500 + $$ % 300))
-xserver $base
-xserver $((base + 1))
+xserver
+display_wine="$XVFB_DISPLAY"
+xserver
+display_linux="$XVFB_DISPLAY"
 
 export WINEPREFIX="$work/prefix" WINEARCH=win64 WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree=d;mshtml=d;winemenubuilder.exe=d"
-export DISPLAY=":$base"
+export DISPLAY="$display_wine"
 mkdir -p "$WINEPREFIX"
 "$wineserver" -p >/dev/null 2>&1 </dev/null
 "$wine" wineboot --init >/dev/null 2>&1 </dev/null
@@ -129,7 +129,7 @@ for section in Launch Tempo Check Freq; do
     case $section in Launch|Check) echo "Idx_$i=1" ;; *) echo "Idx_$i=0" ;; esac
   done
 done >"$linux/config/Vantorix/Tolvane.ini"
-DISPLAY=":$((base + 1))" XDG_CONFIG_HOME="$linux/config" XDG_DATA_HOME="$linux/data" "$linux/Tolvane" >/dev/null 2>&1 &
+DISPLAY="$display_linux" XDG_CONFIG_HOME="$linux/config" XDG_DATA_HOME="$linux/data" "$linux/Tolvane" >/dev/null 2>&1 &
 linux_pid=$!
 pids+=("$linux_pid")
 

@@ -44,3 +44,33 @@ read_tool_names() {  # BUILD_DIR
     fi
   done
 }
+
+# Starts Xvfb on a display number the server picks itself (-displayfd), so
+# runs side by side never race for one. Extra arguments go to Xvfb (the
+# screen, -noreset). Sets XVFB_PID, by which the caller ends it, and
+# XVFB_DISPLAY (":N"), once the server accepts connections.
+start_xvfb() {
+  local numbers n="" state _
+  numbers="$(mktemp "${TMPDIR:-/tmp}/tolvane-display.XXXXXX")"
+  Xvfb -displayfd 3 -nolisten tcp "$@" 3>"$numbers" >/dev/null 2>&1 &
+  XVFB_PID=$!
+  XVFB_DISPLAY=""
+  # The number comes as one line once the server listens; a server that
+  # died (no free display, a bad argument) never writes it.
+  for _ in $(seq 300); do
+    if IFS= read -r n <"$numbers" && [ -n "$n" ]; then break; fi
+    n=""
+    # An ended server stays a zombie until waited for: read its state.
+    state="$(sed 's/.*) //' "/proc/$XVFB_PID/stat" 2>/dev/null | cut -d' ' -f1 || true)"
+    [ -n "$state" ] && [ "$state" != Z ] || break
+    sleep 0.1
+  done
+  rm -f "$numbers"
+  if [ -z "$n" ]; then
+    echo "Xvfb gave no display number" >&2
+    kill "$XVFB_PID" 2>/dev/null || true
+    wait "$XVFB_PID" 2>/dev/null || true
+    return 1
+  fi
+  XVFB_DISPLAY=":$n"
+}
