@@ -23,12 +23,11 @@ results="$root/bench/results/windows.txt"
 echo "# $(date -u +%Y-%m-%dT%H:%MZ) on $(nproc) cores, idle run ${idle} s" >"$results"
 say() { echo "$1" | tee -a "$results"; }
 
-wine=/usr/lib/wine/wine64
-wineserver=/usr/lib/wine/wineserver
+find_wine
 work="$(mktemp -d)"
 pids=()
 cleanup() {
-  WINEPREFIX="$work/prefix" timeout 20 "$wineserver" -k >/dev/null 2>&1 || true
+  WINEPREFIX="$work/prefix" timeout 20 "$WINESERVER" -k >/dev/null 2>&1 || true
   for p in "${pids[@]}"; do kill -KILL "$p" 2>/dev/null || true; done
   end_marked_processes
   wait 2>/dev/null || true
@@ -72,9 +71,9 @@ export WINEPREFIX="$work/prefix" WINEARCH=win64 WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree=d;mshtml=d;winemenubuilder.exe=d"
 export DISPLAY="$display_wine"
 mkdir -p "$WINEPREFIX"
-"$wineserver" -p >/dev/null 2>&1 </dev/null
-"$wine" wineboot --init >/dev/null 2>&1 </dev/null
-"$wine" winecfg -v win10 >/dev/null 2>&1 </dev/null
+"$WINESERVER" -p >/dev/null 2>&1 </dev/null
+"$WINE" wineboot --init >/dev/null 2>&1 </dev/null
+"$WINE" winecfg -v win10 >/dev/null 2>&1 </dev/null
 
 folder="$WINEPREFIX/drive_c/Vantorix Bench"
 mkdir -p "$folder"
@@ -86,14 +85,14 @@ for t in "${tools[@]}"; do cp "$standin" "$folder/$t.exe"; done
 # three runs (the first loads everything from disk), nothing to launch.
 for run in 1 2 3; do
   t0=$(date +%s.%N)
-  "$wine" 'C:\Vantorix Bench\Tolvane.exe' >/dev/null 2>&1 </dev/null &
+  "$WINE" 'C:\Vantorix Bench\Tolvane.exe' >/dev/null 2>&1 </dev/null &
   p=$!
   for _ in $(seq 600); do
     xdotool search --name '^Vantorix: Tools Launcher - ' >/dev/null 2>&1 && break
     sleep 0.05
   done
   say "wine_tolvane_start_to_window_run$run: $(awk -v a="$t0" -v b="$(date +%s.%N)" 'BEGIN {printf "%.2f", b - a}') s"
-  "$wine" taskkill /f /im Tolvane.exe >/dev/null 2>&1 </dev/null || true
+  "$WINE" taskkill /f /im Tolvane.exe >/dev/null 2>&1 </dev/null || true
   wait "$p" 2>/dev/null || true
   # The next run must not find this run's window.
   for _ in $(seq 200); do
@@ -115,8 +114,8 @@ done
     printf '\r\n'
   done
 } >"$work/settings.reg"
-"$wine" reg import "$(sed 's|^|Z:|; s|/|\\|g' <<<"$work/settings.reg")" >/dev/null 2>&1 </dev/null
-"$wine" 'C:\Vantorix Bench\Tolvane.exe' >/dev/null 2>&1 </dev/null &
+"$WINE" reg import "$(sed 's|^|Z:|; s|/|\\|g' <<<"$work/settings.reg")" >/dev/null 2>&1 </dev/null
+"$WINE" 'C:\Vantorix Bench\Tolvane.exe' >/dev/null 2>&1 </dev/null &
 pids+=($!)
 
 linux="$work/linux"

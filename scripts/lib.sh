@@ -74,3 +74,26 @@ start_xvfb() {
   fi
   XVFB_DISPLAY=":$n"
 }
+
+# Finds wine's 64-bit loader and its server, which Debian keeps out of PATH
+# (in /usr/lib/wine/, package wine64). Sets WINE and WINESERVER.
+find_wine() {
+  local candidate
+  WINE="$(command -v wine64 || true)"
+  if [ -z "$WINE" ]; then
+    for candidate in /usr/lib/wine/wine64 $(dpkg -L wine64 2>/dev/null | grep '/wine64$' || true); do
+      if [ -x "$candidate" ]; then WINE="$candidate"; break; fi
+    done
+  fi
+  if [ -z "$WINE" ]; then
+    echo "wine64 not found (Debian package wine64; scripts/bootstrap installs it)" >&2
+    return 1
+  fi
+  WINESERVER="$(dirname "$WINE")/wineserver"
+  [ -x "$WINESERVER" ] || WINESERVER="$(dirname "$WINE")/wineserver64"
+  [ -x "$WINESERVER" ] || WINESERVER="$(command -v wineserver || true)"
+  if [ -z "$WINESERVER" ]; then
+    echo "wineserver not found beside $WINE" >&2
+    return 1
+  fi
+}
