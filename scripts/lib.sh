@@ -17,7 +17,9 @@ end_marked_processes() {
     pid="${environ#/proc/}"
     pid="${pid%/environ}"
     [ "$pid" = "$$" ] || [ "$pid" = "$BASHPID" ] && continue
-    if tr '\0' '\n' <"$environ" 2>/dev/null | grep -qxF "$marker"; then ids+=("$pid"); fi
+    # Standard error first: for a process that ended meanwhile the
+    # redirection itself fails, and says so on whatever stderr is by then.
+    if tr '\0' '\n' 2>/dev/null <"$environ" | grep -qxF "$marker"; then ids+=("$pid"); fi
   done
   [ ${#ids[@]} -eq 0 ] || kill -KILL "${ids[@]}" 2>/dev/null || true
 }
