@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Figures of the Windows build, measured on this machine; never part of the
-# test command. Prints "name: value unit" lines and writes them to
-# bench/results/windows.txt.
+# test command (bench/linux.sh measures the Linux build). Prints
+# "name: value unit" lines and writes them to bench/results/windows.txt.
 #
 #   BENCH_IDLE_SECONDS   length of the idle run (default 600)
 #
@@ -23,12 +23,11 @@ results="$root/bench/results/windows.txt"
 echo "# $(date -u +%Y-%m-%dT%H:%MZ) on $(nproc) cores, idle run ${idle} s" >"$results"
 say() { echo "$1" | tee -a "$results"; }
 
-wine=/usr/lib/wine/wine64
-wineserver=/usr/lib/wine/wineserver
+find_wine
 work="$(mktemp -d)"
 pids=()
 cleanup() {
-  WINEPREFIX="$work/prefix" timeout 20 "$wineserver" -k >/dev/null 2>&1 || true
+  WINEPREFIX="$work/prefix" timeout 20 "$WINESERVER" -k >/dev/null 2>&1 || true
   for p in "${pids[@]}"; do kill -KILL "$p" 2>/dev/null || true; done
   end_marked_processes
   wait 2>/dev/null || true
@@ -51,33 +50,30 @@ warm_start=$(date +%s.%N)
 say "qt_windows_warm: $(awk -v a="$warm_start" -v b="$(date +%s.%N)" 'BEGIN {printf "%.2f", b - a}') s"
 say "qt_windows_cold: $(sed -n 's/^build seconds \([0-9]*\).*/\1 s/p' "$(dirname "$qt")/build-info" | grep . || echo "not recorded by this cache entry")"
 
-tools=(VX8_Library VX8_Production VX8_Tools_Scheduler VX8_Tools_Planner VX8_Broadcasters
-       VX8_Player VX8_Tools_Data VX8_Tools_Live VX8_Tools_FTP VX8_Tools_Pool VX8_Cartwall VX8_Board
-       VX8_Player_A VX8_Player_B VX8_Player_C VX8_Player_D VX8_Player_E VX8_Player_F VX8_Player_G
-       VX8_Player_H VX8_Broadcaster_Backup VX8_Tools_Tagging VX8_Tools_Relay VX8_Tools_Podcast
-       VX8_Tools_Convert VX8_Tools_Recorder VX8_Tools_Processor VX8_Tools_Voice_Server
-       VX8_Tools_Synchro VX8_Tools_Speech)
+# The tools' names, from the Linux build's list (the Windows names add ".exe").
+read_tool_names "$build"
+tools=("${TOOL_NAMES[@]}")
 
+# A virtual X server with a window manager; its display is XVFB_DISPLAY.
 xserver() {
-  local d=":$1"
-  Xvfb "$d" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-  pids+=($!)
-  for _ in $(seq 50); do DISPLAY="$d" xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
-  DISPLAY="$d" openbox >/dev/null 2>&1 &
+  start_xvfb -screen 0 1280x1024x24
+  pids+=("$XVFB_PID")
+  DISPLAY="$XVFB_DISPLAY" openbox >/dev/null 2>&1 &
   pids+=($!)
   sleep 0.5
 }
-base=$((500 + $$ % 300))
-xserver $base
-xserver $((base + 1))
+xserver
+display_wine="$XVFB_DISPLAY"
+xserver
+display_linux="$XVFB_DISPLAY"
 
 export WINEPREFIX="$work/prefix" WINEARCH=win64 WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree=d;mshtml=d;winemenubuilder.exe=d"
-export DISPLAY=":$base"
+export DISPLAY="$display_wine"
 mkdir -p "$WINEPREFIX"
-"$wineserver" -p >/dev/null 2>&1 </dev/null
-"$wine" wineboot --init >/dev/null 2>&1 </dev/null
-"$wine" winecfg -v win10 >/dev/null 2>&1 </dev/null
+"$WINESERVER" -p >/dev/null 2>&1 </dev/null
+"$WINE" wineboot --init >/dev/null 2>&1 </dev/null
+"$WINE" winecfg -v win10 >/dev/null 2>&1 </dev/null
 
 folder="$WINEPREFIX/drive_c/Vantorix Bench"
 mkdir -p "$folder"
@@ -89,14 +85,14 @@ for t in "${tools[@]}"; do cp "$standin" "$folder/$t.exe"; done
 # three runs (the first loads everything from disk), nothing to launch.
 for run in 1 2 3; do
   t0=$(date +%s.%N)
-  "$wine" 'C:\Vantorix Bench\Tolvane.exe' >/dev/null 2>&1 </dev/null &
+  "$WINE" 'C:\Vantorix Bench\Tolvane.exe' >/dev/null 2>&1 </dev/null &
   p=$!
   for _ in $(seq 600); do
     xdotool search --name '^Vantorix: Tools Launcher - ' >/dev/null 2>&1 && break
     sleep 0.05
   done
   say "wine_tolvane_start_to_window_run$run: $(awk -v a="$t0" -v b="$(date +%s.%N)" 'BEGIN {printf "%.2f", b - a}') s"
-  "$wine" taskkill /f /im Tolvane.exe >/dev/null 2>&1 </dev/null || true
+  "$WINE" taskkill /f /im Tolvane.exe >/dev/null 2>&1 </dev/null || true
   wait "$p" 2>/dev/null || true
   # The next run must not find this run's window.
   for _ in $(seq 200); do
@@ -118,8 +114,8 @@ done
     printf '\r\n'
   done
 } >"$work/settings.reg"
-"$wine" reg import "$(sed 's|^|Z:|; s|/|\\|g' <<<"$work/settings.reg")" >/dev/null 2>&1 </dev/null
-"$wine" 'C:\Vantorix Bench\Tolvane.exe' >/dev/null 2>&1 </dev/null &
+"$WINE" reg import "$(sed 's|^|Z:|; s|/|\\|g' <<<"$work/settings.reg")" >/dev/null 2>&1 </dev/null
+"$WINE" 'C:\Vantorix Bench\Tolvane.exe' >/dev/null 2>&1 </dev/null &
 pids+=($!)
 
 linux="$work/linux"
@@ -132,7 +128,7 @@ for section in Launch Tempo Check Freq; do
     case $section in Launch|Check) echo "Idx_$i=1" ;; *) echo "Idx_$i=0" ;; esac
   done
 done >"$linux/config/Vantorix/Tolvane.ini"
-DISPLAY=":$((base + 1))" XDG_CONFIG_HOME="$linux/config" XDG_DATA_HOME="$linux/data" "$linux/Tolvane" >/dev/null 2>&1 &
+DISPLAY="$display_linux" XDG_CONFIG_HOME="$linux/config" XDG_DATA_HOME="$linux/data" "$linux/Tolvane" >/dev/null 2>&1 &
 linux_pid=$!
 pids+=("$linux_pid")
 

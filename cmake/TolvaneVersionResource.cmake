@@ -1,16 +1,16 @@
 # tolvane_add_version_resource(<target> [DESCRIPTION <text>] [MANIFEST])
 #
-# Gives a Windows executable its version resource and icon, from
-# cmake/version.rc.in: the file version is the version stamp of
-# tolvane_version.h (YEAR, MMDD, HHMM, 0), the file description is
-# TOLVANE_FILE_DESCRIPTION unless DESCRIPTION says otherwise, the original
-# file name is the target's output name with ".exe". Explorer shows them, and
-# the program reads them back at run time (Platform::ownVersion). MANIFEST
-# also compiles in the application manifest of cmake/application.manifest.in
-# (run as the invoker, Windows 10 and 11, per-monitor DPI awareness, long
-# paths): the shipped programs have it; test programs and the stand-in run
-# without one, as a suite program built by others may. Does nothing when not
-# building for Windows.
+# Gives a Windows executable its version resource and icon
+# (packaging/icon/tolvane.ico), from cmake/version.rc.in: the file version is
+# the version stamp of tolvane_version.h (YEAR, MMDD, HHMM, 0), the file
+# description is TOLVANE_FILE_DESCRIPTION unless DESCRIPTION says otherwise,
+# the original file name is the target's output name with ".exe". Explorer
+# shows them, and the program reads them back at run time
+# (Platform::ownVersion). MANIFEST also compiles in the application manifest
+# of cmake/application.manifest.in (run as the invoker, Windows 10 and 11,
+# per-monitor DPI awareness, long paths): the shipped programs have it; test
+# programs and the stand-in run without one, as a suite program built by
+# others may. Does nothing when not building for Windows.
 function(tolvane_add_version_resource target)
   if(NOT WIN32)
     return()
@@ -28,7 +28,9 @@ function(tolvane_add_version_resource target)
   endif()
   # Kept on the target, for whoever reads the resource back (the tests).
   set_target_properties(${target} PROPERTIES TOLVANE_FILE_DESCRIPTION "${V_DESCRIPTION}")
-  set(TOLVANE_RC_ICON "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/tolvane.ico")
+  # The icon lives with the other packaging files (packaging/icon/), where
+  # its drawing script writes it.
+  cmake_path(SET TOLVANE_RC_ICON NORMALIZE "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/../packaging/icon/tolvane.ico")
   set(TOLVANE_RC_MANIFEST "")
   if(V_MANIFEST)
     set(_manifest "${CMAKE_CURRENT_BINARY_DIR}/${target}.manifest")

@@ -294,7 +294,7 @@ TEST_F(WindowsInstaller, InstallsStartsUpgradesAndUninstallsUnderWine) {
     // upgrade can be seen to replace the file.
     tolvane::testsupport::TempFolder stage("newer");
     for (const auto& file : kFiles) fs::copy_file(deploy + "/" + file, stage.file(file));
-    fs::copy_file(std::string(TOLVANE_SOURCE_DIR) + "/cmake/tolvane.ico", stage.file("tolvane.ico"));
+    fs::copy_file(std::string(TOLVANE_SOURCE_DIR) + "/packaging/icon/tolvane.ico", stage.file("tolvane.ico"));
     std::ofstream(stage.file("Tolvane.exe"), std::ios::binary | std::ios::app) << "newer-msi-marker";
     VersionStamp newer = stamp;
     newer.text = std::to_string(++newer.year) + stamp.text.substr(4);

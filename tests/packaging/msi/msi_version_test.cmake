@@ -1,12 +1,12 @@
 cmake_minimum_required(VERSION 3.25)
-# The MSI version mapping of cmake/TolvaneWindowsPackage.cmake:
-#   cmake -P tests/packaging/msi_version_test.cmake
+# The MSI version mapping of packaging/windows/TolvaneWindowsPackage.cmake:
+#   cmake -P tests/packaging/msi/msi_version_test.cmake
 # Each stamp is mapped in a cmake process of its own, so a stamp the mapping
 # refuses (a configure error) is seen as that process failing.
-get_filename_component(root "${CMAKE_CURRENT_LIST_DIR}/../.." ABSOLUTE)
+get_filename_component(root "${CMAKE_CURRENT_LIST_DIR}/../../.." ABSOLUTE)
 
 if(DEFINED PROBE_STAMP)
-  include(${root}/cmake/TolvaneWindowsPackage.cmake)
+  include(${root}/packaging/windows/TolvaneWindowsPackage.cmake)
   tolvane_msi_version(version "${PROBE_STAMP}")
   message("MSI=${version}")
   return()

@@ -3,8 +3,8 @@ cmake_minimum_required(VERSION 3.25)
 # from the server TOLVANE_SIGN_TIMESTAMP names, and only then. No network:
 # osslsigncode is a script that writes down how it was called and copies
 # the file, and the zip step is packed (it needs no wixl).
-#   cmake -P tests/packaging/sign_timestamp_test.cmake
-get_filename_component(root "${CMAKE_CURRENT_LIST_DIR}/../.." ABSOLUTE)
+#   cmake -P tests/packaging/msi/sign_timestamp_test.cmake
+get_filename_component(root "${CMAKE_CURRENT_LIST_DIR}/../../.." ABSOLUTE)
 string(RANDOM LENGTH 8 tag)
 set(work "/tmp/tolvane-sign-test-${tag}")
 file(REMOVE_RECURSE "${work}")

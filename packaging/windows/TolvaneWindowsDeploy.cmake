@@ -1,3 +1,8 @@
+# packaging/windows/: what goes to the station on Windows. This file lays out
+# the deploy folder, TolvaneWindowsPackage.cmake and package.cmake pack it
+# into the MSI (Tolvane.wxs) and the zip; NOTICE.txt.in and licenses/ make
+# the licence notice shipped with both.
+#
 # The ready-to-run Windows folder, build-windows/deploy/: Tolvane.exe,
 # Krandel.exe and their licence notice, and nothing else. The folder is
 # copied into the suite's own folder on the station, beside programs we do
@@ -11,11 +16,11 @@ endif()
 set(TOLVANE_DEPLOY_DIR ${CMAKE_BINARY_DIR}/deploy)
 set(TOLVANE_QT_VERSION ${Qt6_VERSION})
 set(_notice ${CMAKE_BINARY_DIR}/Tolvane-NOTICE.txt)
-configure_file(${PROJECT_SOURCE_DIR}/packaging/windows/NOTICE.txt.in ${_notice}.head @ONLY)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/NOTICE.txt.in ${_notice}.head @ONLY)
 # The licence texts follow the notice in the same file.
 file(READ ${_notice}.head _text)
 foreach(_licence LGPL-3.0-only GPL-3.0-only)
-  file(READ ${PROJECT_SOURCE_DIR}/packaging/windows/licenses/${_licence}.txt _licence_text)
+  file(READ ${CMAKE_CURRENT_LIST_DIR}/licenses/${_licence}.txt _licence_text)
   string(APPEND _text "\n${_licence}\n-----------------\n${_licence_text}")
 endforeach()
 # Windows line ends: the notice is read with Notepad.

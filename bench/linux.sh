@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Benchmarks, measured side by side in one run on this machine; never part
-# of the test command. Each figure is printed as "name: value unit" and
+# Benchmarks of the Linux build, measured side by side in one run on this
+# machine; never part of the test command (bench/windows.sh measures the
+# Windows build). Each figure is printed as "name: value unit" and
 # written to bench/results/latest.txt.
 #
 #   BENCH_IDLE_SECONDS   length of the idle runs (default 600)
@@ -41,12 +42,8 @@ rss_mb() { awk '/VmRSS/ {printf "%.1f", $2/1024}' "/proc/$1/status"; }
 pss_mb() { awk '/^Pss:/ {printf "%.1f", $2/1024}' "/proc/$1/smaps_rollup" 2>/dev/null || echo "n/a"; }
 per_hour() { awk -v a="$1" -v b="$2" -v s="$3" 'BEGIN {printf "%.3f", (b - a) * 3600 / s}'; }
 
-tools=(VX8_Library VX8_Production VX8_Tools_Scheduler VX8_Tools_Planner VX8_Broadcasters
-       VX8_Player VX8_Tools_Data VX8_Tools_Live VX8_Tools_FTP VX8_Tools_Pool VX8_Cartwall VX8_Board
-       VX8_Player_A VX8_Player_B VX8_Player_C VX8_Player_D VX8_Player_E VX8_Player_F VX8_Player_G
-       VX8_Player_H VX8_Broadcaster_Backup VX8_Tools_Tagging VX8_Tools_Relay VX8_Tools_Podcast
-       VX8_Tools_Convert VX8_Tools_Recorder VX8_Tools_Processor VX8_Tools_Voice_Server
-       VX8_Tools_Synchro VX8_Tools_Speech)
+read_tool_names "$build"
+tools=("${TOOL_NAMES[@]}")
 
 # A station folder: Tolvane, Krandel, the thirty stand-ins, its own settings.
 station() {
@@ -61,46 +58,48 @@ station() {
 settings() {
   awk '{ v[$1] = v[$1] $2 "=" $3 "\n" } END { for (s in v) printf "[%s]\n%s\n", s, v[s] }' > "$1/config/Vantorix/Tolvane.ini"
 }
+# A virtual X server with a window manager; its display is XVFB_DISPLAY.
 xserver() {
-  local d=":$1"
-  Xvfb "$d" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-  pids+=($!)
-  for _ in $(seq 50); do DISPLAY="$d" xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
-  DISPLAY="$d" openbox >/dev/null 2>&1 &
+  start_xvfb -screen 0 1280x1024x24
+  pids+=("$XVFB_PID")
+  DISPLAY="$XVFB_DISPLAY" openbox >/dev/null 2>&1 &
   pids+=($!)
   sleep 0.5
 }
 run_tolvane() {  # folder display
-  DISPLAY=":$2" XDG_CONFIG_HOME="$1/config" XDG_DATA_HOME="$1/data" "$1/Tolvane" >/dev/null 2>&1 &
+  DISPLAY="$2" XDG_CONFIG_HOME="$1/config" XDG_DATA_HOME="$1/data" "$1/Tolvane" >/dev/null 2>&1 &
   local p=$!
   pids+=("$p")
   echo "$p"
 }
 
-base=$((200 + $$ % 300))
-xserver $base
-xserver $((base + 1))
-xserver $((base + 2))
+# One display for the short runs, one for each side of the idle run.
+xserver
+display_main="$XVFB_DISPLAY"
+xserver
+display_idle="$XVFB_DISPLAY"
+xserver
+display_supervisord="$XVFB_DISPLAY"
 
 # 1. A launch sequence waiting on a delay that is never reached.
 wait_dir=$(station launchwait)
 printf 'Launch Idx_0 1\nTempo Idx_0 999999999\n' | settings "$wait_dir"
-wait_pid=$(run_tolvane "$wait_dir" $base)
+wait_pid=$(run_tolvane "$wait_dir" "$display_main")
 
 # 2. Idle supervision of thirty running tools: Tolvane against supervisord,
 #    side by side, on displays of their own.
 idle_dir=$(station idle)
 for i in $(seq 0 29); do printf 'Launch Idx_%d 1\nTempo Idx_%d 0\nCheck Idx_%d 1\nFreq Idx_%d 0\n' $i $i $i $i; done |
   awk '{print $1, $2, $3}' | settings "$idle_dir"
-idle_pid=$(run_tolvane "$idle_dir" $((base + 1)))
+idle_pid=$(run_tolvane "$idle_dir" "$display_idle")
 
 sup_dir=$(station supervisord)
 {
   printf '[supervisord]\nnodaemon=true\nlogfile=%s/supervisord.log\npidfile=%s/supervisord.pid\nchildlogdir=%s\n' "$sup_dir" "$sup_dir" "$sup_dir"
   printf '[unix_http_server]\nfile=%s/supervisor.sock\n' "$sup_dir"
   for t in "${tools[@]}"; do
-    printf '[program:%s]\ncommand=%s/%s /NoBase=0\nautorestart=true\nstartsecs=0\nenvironment=DISPLAY=":%d"\nstdout_logfile=NONE\nstderr_logfile=NONE\n' \
-      "$t" "$sup_dir" "$t" $((base + 2))
+    printf '[program:%s]\ncommand=%s/%s /NoBase=0\nautorestart=true\nstartsecs=0\nenvironment=DISPLAY="%s"\nstdout_logfile=NONE\nstderr_logfile=NONE\n' \
+      "$t" "$sup_dir" "$t" "$display_supervisord"
   done
 } > "$sup_dir/supervisord.conf"
 supervisord -n -c "$sup_dir/supervisord.conf" >/dev/null 2>&1 &
@@ -130,12 +129,12 @@ say "supervisord_rss: $(rss_mb "$sup_pid") MB"
 say "supervisord_pss: $(pss_mb "$sup_pid") MB"
 
 # 3. Work per tick over the thirty running tools (median of 1000 passes).
-DISPLAY=":$((base + 1))" "$build/bin/bench_passes" "$idle_dir" 1000 | while read -r line; do say "$line"; done
+DISPLAY="$display_idle" "$build/bin/bench_passes" "$idle_dir" 1000 | while read -r line; do say "$line"; done
 # The same idle hour compressed: its ticks' handlers back to back, without
 # the wake-ups between them; minimised as it starts, then shown (the clock
 # drawn every second).
 for shown in "" shown; do
-  DISPLAY=":$((base + 1))" XDG_DATA_HOME="$idle_dir/data" "$build/bin/bench_idle_hour" "$idle_dir" $shown 2>/dev/null | while read -r line; do say "$line"; done
+  DISPLAY="$display_idle" XDG_DATA_HOME="$idle_dir/data" "$build/bin/bench_idle_hour" "$idle_dir" $shown 2>/dev/null | while read -r line; do say "$line"; done
 done
 
 # 4. Restart after a crash: one tool killed every 20 s under each supervisor
@@ -184,7 +183,7 @@ wait "$sup_pid" "$idle_pid" 2>/dev/null || true
 exact_dir=$(station exact)
 for i in $(seq 0 29); do printf 'Launch Idx_%d 1\nTempo Idx_%d %d000\n' $i $i $i; done | settings "$exact_dir"
 launched=$(date +%H:%M:%S.%3N)
-exact_pid=$(run_tolvane "$exact_dir" $base)
+exact_pid=$(run_tolvane "$exact_dir" "$display_main")
 for _ in $(seq 400); do [ "$( { wc -l < "$exact_dir/standin.log"; } 2>/dev/null || echo 0)" -ge 30 ] && break; sleep 0.1; done
 kill -KILL "$exact_pid"
 wait "$exact_pid" 2>/dev/null || true
@@ -223,7 +222,7 @@ if [ -n "$faketime_lib" ]; then
     { for d in $(seq 0 7); do echo "CheckSchedulerJour Idx_$d 1"; done
       echo "CheckSchedulerTiming Idx_0 10"; echo "CheckSchedulerTiming Idx_1 1"; } | settings "$dir"
     offset=$((instant - (14 + 3 * k) - $(date +%s)))
-    DISPLAY=":$base" XDG_CONFIG_HOME="$dir/config" XDG_DATA_HOME="$dir/data" LD_PRELOAD="$faketime_lib" FAKETIME="+$offset" \
+    DISPLAY="$display_main" XDG_CONFIG_HOME="$dir/config" XDG_DATA_HOME="$dir/data" LD_PRELOAD="$faketime_lib" FAKETIME="+$offset" \
       FAKETIME_DONT_FAKE_MONOTONIC=1 "$dir/Tolvane" >/dev/null 2>&1 &
     batch_pids+=($!)
     pids+=($!)
@@ -257,7 +256,7 @@ cp "$build/bin/Krandel" "$kr_dir/Krandel"
 ln "$build/standin/standin" "$kr_dir/Tolvane"
 kr_runs=""
 for _ in 1 2 3; do
-  kr_runs+="$( { TIMEFORMAT='%R %U %S'; time DISPLAY=":$base" "$kr_dir/Krandel" >/dev/null 2>&1; } 2>&1 | tail -n 1)"$'\n'
+  kr_runs+="$( { TIMEFORMAT='%R %U %S'; time DISPLAY="$display_main" "$kr_dir/Krandel" >/dev/null 2>&1; } 2>&1 | tail -n 1)"$'\n'
 done
 echo -n "$kr_runs" | awk '
   { wall[NR] = $1; cpu[NR] = $2 + $3; if (cpu[NR] > max) max = cpu[NR]; if ($1 > wmax) wmax = $1 }

@@ -1,12 +1,14 @@
-# The Debian package: Tolvane and Krandel in /opt/vantorix (the folder where
+# packaging/debian/: the Debian package, made from this file and the desktop
+# entry beside it. Tolvane and Krandel go in /opt/vantorix (the folder where
 # the suite's programs go beside them, since tools are looked for in
-# Tolvane's own folder), /usr/bin/tolvane, the icon and a desktop entry.
+# Tolvane's own folder), with /usr/bin/tolvane, the icon (drawn by
+# tolvane_icon_export of packaging/icon/) and the desktop entry.
 # Build it with `cpack -G DEB` in the build folder.
 if(TOLVANE_PURE_ONLY OR WIN32)
   return()
 endif()
 
-add_executable(tolvane_icon_export ${PROJECT_SOURCE_DIR}/supervisor/ui/IconExport.cpp)
+add_executable(tolvane_icon_export ${PROJECT_SOURCE_DIR}/packaging/icon/IconExport.cpp)
 target_link_libraries(tolvane_icon_export PRIVATE tolvane_icon Qt6::Gui)
 set(_icons ${CMAKE_BINARY_DIR}/package-icons)
 add_custom_command(OUTPUT ${_icons}/64x64/apps/tolvane.png
@@ -20,7 +22,7 @@ file(CREATE_LINK /opt/vantorix/Tolvane ${_link} SYMBOLIC)
 
 install(TARGETS Tolvane Krandel RUNTIME DESTINATION /opt/vantorix)
 install(FILES ${_link} DESTINATION /usr/bin)
-install(FILES ${PROJECT_SOURCE_DIR}/packaging/tolvane.desktop DESTINATION /usr/share/applications)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/tolvane.desktop DESTINATION /usr/share/applications)
 foreach(size 16 32 48 64)
   install(FILES ${_icons}/${size}x${size}/apps/tolvane.png DESTINATION /usr/share/icons/hicolor/${size}x${size}/apps)
 endforeach()

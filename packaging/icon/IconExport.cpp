@@ -1,5 +1,7 @@
-// Build-time tool: writes Tolvane's icon as PNG files for the desktop entry
-// of the Debian package. Usage: tolvane_icon_export OUT_DIR
+// Build-time tool: writes Tolvane's icon, as the programs draw it, as PNG
+// files for the desktop entry of the Debian package (packaging/debian/); the
+// Windows side embeds tolvane.ico beside this file instead.
+// Usage: tolvane_icon_export OUT_DIR
 #include <QDir>
 #include <QGuiApplication>
 #include <QIcon>

@@ -1,3 +1,5 @@
+# packaging/windows/ (see TolvaneWindowsDeploy.cmake for what it holds).
+#
 # The Windows installer (MSI, built with wixl from msitools) and the zip for
 # copy-deployment, both made from the deploy folder of the Windows tree:
 #   cmake --build build-windows --target tolvane_msi tolvane_zip
@@ -63,17 +65,6 @@ function(tolvane_msi_version out stamp)
   set(${out} "${major}.${month}.${build}" PARENT_SCOPE)
 endfunction()
 
-# The mapping and the signing's arguments are tested in the Linux tree,
-# where the test command runs; they need nothing but cmake.
-if(TOLVANE_TESTS AND NOT CMAKE_CROSSCOMPILING AND NOT CMAKE_SCRIPT_MODE_FILE)
-  add_test(NAME msi_version
-    COMMAND ${CMAKE_COMMAND} -P ${PROJECT_SOURCE_DIR}/tests/packaging/msi_version_test.cmake)
-  set_tests_properties(msi_version PROPERTIES LABELS unit TIMEOUT 60)
-  add_test(NAME package_sign_timestamp
-    COMMAND ${CMAKE_COMMAND} -P ${PROJECT_SOURCE_DIR}/tests/packaging/sign_timestamp_test.cmake)
-  set_tests_properties(package_sign_timestamp PROPERTIES LABELS unit TIMEOUT 60)
-endif()
-
 if(NOT WIN32 OR TOLVANE_PURE_ONLY OR CMAKE_SCRIPT_MODE_FILE)
   return()
 endif()
@@ -92,8 +83,8 @@ endif()
 
 set(_tolvane_package_args
   -D DEPLOY_DIR=${CMAKE_BINARY_DIR}/deploy
-  -D WXS=${PROJECT_SOURCE_DIR}/packaging/windows/Tolvane.wxs
-  -D ICON=${PROJECT_SOURCE_DIR}/cmake/tolvane.ico
+  -D WXS=${CMAKE_CURRENT_LIST_DIR}/Tolvane.wxs
+  -D ICON=${PROJECT_SOURCE_DIR}/packaging/icon/tolvane.ico
   -D MSI_VERSION=${TOLVANE_MSI_VERSION}
   -D STAMP=${TOLVANE_VERSION_STAMP}
   -D FILE_VERSION=${TOLVANE_VERSION_MAJOR}.${TOLVANE_VERSION_MINOR}.${TOLVANE_VERSION_REVISION}.0
@@ -109,7 +100,7 @@ function(_tolvane_package_target step)
     COMMAND ${CMAKE_COMMAND} -D STEP=${step} ${_tolvane_package_args}
             -D STAGE_DIR=${CMAKE_BINARY_DIR}/package-stage/${step}
             -D OUTPUT=${_tolvane_package_base}.${step}
-            -P ${PROJECT_SOURCE_DIR}/packaging/windows/package.cmake
+            -P ${CMAKE_CURRENT_LIST_DIR}/package.cmake
     COMMENT "Packing ${_tolvane_package_base}.${step}"
     VERBATIM)
 endfunction()

@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
-"""Writes cmake/tolvane.ico, the icon of the programs built for Windows.
+"""Writes tolvane.ico beside this script, the icon of the programs built for
+Windows.
 
-The same picture the Qt side draws in supervisor/ui/AppIcon.cpp (a broadcast
-mast on a deep blue tile, waves, a green "running" dot), drawn here per size
-(16, 32, 48, 64) so that the resource compiler has a plain .ico to embed.
+The same picture the Qt side draws (tolvane::applicationIcon, the
+tolvane_icon library: a broadcast mast on a deep blue tile, waves, a green
+"running" dot), drawn here per size (16, 32, 48, 64) so that the resource
+compiler has a plain .ico to embed.
 The .ico is committed; run this again only when the picture changes:
-    python3 cmake/tolvane-icon.py
+    python3 packaging/icon/tolvane-icon.py
 Standard library only: 32-bit BGRA images with an AND mask, the format every
 Windows version reads.
 """
