@@ -94,11 +94,15 @@ void ToolHealth::hold(int tool, platform::ProcessEndWatches watches) {
 }
 
 std::vector<int> ToolHealth::endVerificationsDue(bool launchFinished) {
+    // Asked four times a second: nothing is read (not even the clock) while
+    // no end is waiting for its verification.
     std::vector<int> due;
-    const std::int64_t now = m_tickCount();
+    std::optional<std::int64_t> now;
     for (int i = 0; i < ToolCount; ++i) {
-        if (endVerificationDue(m_states[static_cast<std::size_t>(i)], now, m_view.checkValue(i) == 1, launchFinished))
-            due.push_back(i);
+        auto& state = m_states[static_cast<std::size_t>(i)];
+        if (!state.verifyAt) continue;
+        if (!now) now = m_tickCount();
+        if (endVerificationDue(state, *now, m_view.checkValue(i) == 1, launchFinished)) due.push_back(i);
     }
     return due;
 }
