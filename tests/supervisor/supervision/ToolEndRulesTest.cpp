@@ -1,7 +1,8 @@
 // What follows a tool's end, decided without a clock, a process or a window:
 // which answers arm the watch, what an end leads to (the settle, the "Kill"
-// button, the launch sequence, an unticked "Vérifier"), the back-off, and
-// what the verification after the settle does with what it finds.
+// button, the launch sequence, an unticked "Vérifier"), the back-off (its
+// run of ends is ToolEndTest's), and what the verification after the settle
+// does with what it finds.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -77,6 +78,17 @@ TEST(ToolEndRules, WhatTheLastEndLeadsTo) {
         {"Vérifier unticked", 3'600'000, {}, 0, false, true, 60, false, F::NotVerified, 2000, 0},
         {"before the launch sequence ended", 3'000, {}, 0, true, false, 60, false, F::AfterLaunchSequence, 2000, 1},
         {"no period chosen", 1'000, {}, 4, true, true, {}, false, F::VerifyAfterSettle, 32000, 5},
+        {"dying for ever: bounded, never overflowing",
+         1'000,
+         {},
+         1'000'000,
+         true,
+         true,
+         {},
+         false,
+         F::VerifyAfterSettle,
+         4'096'000,
+         1'000'001},
     };
     for (const Row& r : rows) {
         ToolEndState state;
@@ -97,41 +109,6 @@ TEST(ToolEndRules, WhatTheLastEndLeadsTo) {
             r.followUp == F::VerifyAfterSettle ? std::optional<std::int64_t>(T0 + r.settle) : std::nullopt;
         EXPECT_EQ(state.verifyAt, expectedVerifyAt) << r.name;
     }
-}
-
-TEST(ToolEndRules, BackOffDoublesAtEachQuickEndUpToThePeriodAndForgetsAfterTenMinutes) {
-    ToolEndState state;
-    std::int64_t now = T0;
-    std::vector<std::int64_t> settles;
-    // A tool that dies 20 s after every start, verified every "01 Min".
-    for (int end = 0; end < 8; ++end) {
-        toolStarted(state, now);
-        now += 20'000;
-        settles.push_back(lastProcessEnded(state, EndContext{now, true, true, 60}).settleMs);
-        now = *state.verifyAt;
-    }
-    EXPECT_EQ(settles, (std::vector<std::int64_t>{2000, 4000, 8000, 16000, 32000, 60000, 60000, 60000}));
-
-    // Then it holds ten minutes: its next end is settled after 2 s again.
-    toolStarted(state, now);
-    now += SteadyRunMs;
-    EXPECT_EQ(lastProcessEnded(state, EndContext{now, true, true, 60}).settleMs, 2000);
-    EXPECT_EQ(state.quickEnds, 0);
-
-    // At "60 Min" the doubling runs on far beyond a minute.
-    state = {};
-    std::int64_t last = 0;
-    for (int end = 0; end < 12; ++end) {
-        toolStarted(state, now);
-        now += 1000;
-        last = lastProcessEnded(state, EndContext{now, true, true, 3600}).settleMs;
-    }
-    EXPECT_EQ(last, 3'600'000);
-    // Without a period the doubling stops once past the longest one, and
-    // never overflows however long a tool keeps dying.
-    EXPECT_EQ(settleAfterQuickEnds(0, {}), 2000);
-    EXPECT_EQ(settleAfterQuickEnds(12, {}), 4'096'000);
-    EXPECT_EQ(settleAfterQuickEnds(1'000'000, {}), 4'096'000);
 }
 
 TEST(ToolEndRules, APendingVerificationIsDueAtItsTimeOnlyForAVerifiedToolAfterTheLaunchSequence) {
