@@ -61,6 +61,10 @@ public:
     std::vector<platform::ProcessInfo> listProcesses() override { return m_real->listProcesses(); }
     std::optional<std::uint64_t> workingSetBytes(std::uint32_t pid) override { return m_real->workingSetBytes(pid); }
     std::uint32_t ownProcessId() override { return m_real->ownProcessId(); }
+    std::optional<std::vector<platform::ProcessEndWatches>> watchProcessesNamed(
+        const std::vector<std::string>& baseNames) override {
+        return m_real->watchProcessesNamed(baseNames);
+    }
     std::vector<platform::WindowPresence> topLevelWindowsPresence(const std::vector<std::string>& titles) override {
         return m_real->topLevelWindowsPresence(titles);
     }

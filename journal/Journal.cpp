@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cstdio>
 #include <limits>
+#include <utility>
 
 #include "supervisor/core/ToolTable.h"
 
@@ -17,6 +18,8 @@ JournalSeverity journalSeverity(JournalEvent event) {
         // a display that stopped answering or a run that did not close are
         // worth a look, not an alarm.
         case JournalEvent::ToolRestartedByVerification:
+        case JournalEvent::ToolRestartedAfterEnd:
+        case JournalEvent::ToolEnded:
         case JournalEvent::LastRunEndedUnexpectedly:
         case JournalEvent::LastRunEndingUnknown:
         case JournalEvent::DisplayNotAnswering:
@@ -57,8 +60,12 @@ std::string_view journalText(JournalEvent event) {
         case JournalEvent::ToolStartedByCheckButton: return "Démarré par le bouton « Vérifier »";
         case JournalEvent::ToolStartedByBatch: return "Démarré en batch";
         case JournalEvent::ToolRestartedByVerification: return "Relancé : la vérification n'a trouvé aucune fenêtre";
+        case JournalEvent::ToolRestartedAfterEnd: return "Relancé : son processus s'est arrêté";
         case JournalEvent::ToolStartRefused: return "Démarrage refusé par le système";
         case JournalEvent::ToolKilled: return "Arrêt forcé par le bouton « Kill »";
+        case JournalEvent::ToolEnded: return "Arrêté : son dernier processus s'est terminé";
+        case JournalEvent::ToolEndedByKill:
+            return "Arrêté par le bouton « Kill » : son dernier processus s'est terminé";
         case JournalEvent::RestarterStartRefused:
             return "Krandel n'a pas pu être démarré : pas de redémarrage quotidien aujourd'hui";
         case JournalEvent::DisplayNotAnswering:
@@ -93,6 +100,7 @@ std::string_view startRequestText(JournalEvent startEvent) {
         case JournalEvent::ToolStartedByLaunchSequence: return "séquence de lancement";
         case JournalEvent::ToolStartedByCheckButton: return "bouton « Vérifier »";
         case JournalEvent::ToolRestartedByVerification: return "vérification (aucune fenêtre)";
+        case JournalEvent::ToolRestartedAfterEnd: return "vérification après un arrêt";
         default: return "batch";
     }
 }
@@ -114,8 +122,11 @@ const std::vector<JournalEvent>& allJournalEvents() {
                                                   E::ToolStartedByCheckButton,
                                                   E::ToolStartedByBatch,
                                                   E::ToolRestartedByVerification,
+                                                  E::ToolRestartedAfterEnd,
                                                   E::ToolStartRefused,
                                                   E::ToolKilled,
+                                                  E::ToolEnded,
+                                                  E::ToolEndedByKill,
                                                   E::RestarterStartRefused,
                                                   E::RestarterWaiting,
                                                   E::RestarterStartedTolvane,
@@ -157,6 +168,10 @@ bool isMergedWhenRepeated(JournalEvent event) {
         case JournalEvent::JournalFileWritableAgain: return false;
         default: return true;
     }
+}
+
+bool isRestartEvent(JournalEvent event) {
+    return event == JournalEvent::ToolRestartedByVerification || event == JournalEvent::ToolRestartedAfterEnd;
 }
 
 bool isClosingEvent(JournalEvent event) {
@@ -517,9 +532,16 @@ void RestartTally::noteLine(std::string_view line) {
     if (!y || !mo || !d || !h || !mi || !s) return;
     const year_month_day date{year{*y}, month{static_cast<unsigned>(*mo)}, day{static_cast<unsigned>(*d)}};
     if (!date.ok()) return;
-    const std::string_view prefix = " 2003 [";
+    // A restart by verification, or by the verification that follows an end.
     const auto eventAt = line.find(' ', 20);  // after the offset
-    if (eventAt == std::string_view::npos || part(eventAt, prefix.size()) != prefix) return;
+    if (eventAt == std::string_view::npos) return;
+    JournalEvent restart{};
+    std::string_view prefix;
+    for (const auto& [event, eventPrefix] : {std::pair{JournalEvent::ToolRestartedByVerification, " 2003 ["},
+                                             std::pair{JournalEvent::ToolRestartedAfterEnd, " 2004 ["}}) {
+        if (part(eventAt, std::string_view(eventPrefix).size()) == eventPrefix) restart = event, prefix = eventPrefix;
+    }
+    if (prefix.empty()) return;
     const auto toolStart = eventAt + prefix.size();
     const auto toolEnd = line.find(' ', toolStart);
     const auto close = line.find("] ", toolStart);
@@ -527,7 +549,7 @@ void RestartTally::noteLine(std::string_view line) {
     if (toolEnd > close) return;
     const int tool = number(part(toolStart, toolEnd - toolStart)).value_or(-1);
     if (!isToolIndex(tool)) return;
-    const std::string_view text = journalText(JournalEvent::ToolRestartedByVerification);
+    const std::string_view text = journalText(restart);
     if (part(close + 2, text.size()) != text) return;
     int count = 1;
     // The repeats merged into the line come right after the event's text;

@@ -38,8 +38,12 @@ enum class JournalEvent : int {
     ToolStartedByCheckButton = 2001,
     ToolStartedByBatch = 2002,
     ToolRestartedByVerification = 2003,
+    ToolRestartedAfterEnd = 2004,
     ToolStartRefused = 2010,
     ToolKilled = 2020,
+    // A tool's end, seen when it happens.
+    ToolEnded = 2030,
+    ToolEndedByKill = 2031,
 
     RestarterStartRefused = 3001,
     // Krandel's own journal.
@@ -83,6 +87,9 @@ std::string_view journalText(JournalEvent event);
 // What asked for a start, for the line of a start the system refused
 // ("séquence de lancement", ...), from the event the start would have had.
 std::string_view startRequestText(JournalEvent startEvent);
+// The starts the tooltip counts as restarts: by verification, and by the
+// verification that follows a tool's end.
+bool isRestartEvent(JournalEvent event);
 // Tolvane's closing lines: the last line of a run that ended on purpose.
 bool isClosingEvent(JournalEvent event);
 

@@ -197,8 +197,7 @@ void JournalFiles::record(const JournalEntry& entry) {
     try {
         const JournalClock at = clock();
         // Counted before merging: the tooltip counts every restart.
-        if (entry.event == JournalEvent::ToolRestartedByVerification && entry.tool)
-            m_restarts.note(*entry.tool, at.local);
+        if (isRestartEvent(entry.event) && entry.tool) m_restarts.note(*entry.tool, at.local);
         // The run ends: what looped in its last minute is written before
         // the closing line, so the next run's tally is whole.
         if (isClosingEvent(entry.event))

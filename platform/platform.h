@@ -44,6 +44,27 @@ struct StartResult {
     static StartResult refused(std::string why) { return {false, std::move(why)}; }
 };
 
+// One process watched for its end. The system itself tells when it ends (a
+// process descriptor on Linux, the process handle on Windows), so nothing
+// reads the process list again to notice it. What the system gave is held
+// until the watch is destroyed.
+class ProcessEndWatch {
+public:
+    virtual ~ProcessEndWatch() = default;
+    virtual std::uint32_t pid() const = 0;
+    // What an event loop waits on: on Linux a descriptor that becomes
+    // readable once the process has ended, on Windows the process handle,
+    // signalled once it has ended. Owned by the watch.
+    virtual std::intptr_t waitable() const = 0;
+    // Whether it has ended, without waiting.
+    virtual bool ended() = 0;
+    // How it ended, where the system tells: its exit code on Windows, once it
+    // has ended. Nothing on Linux (Tolvane is not the parent of what it
+    // starts, so no status can be asked for) and nothing while it runs.
+    virtual std::optional<std::uint32_t> exitCode() = 0;
+};
+using ProcessEndWatches = std::vector<std::unique_ptr<ProcessEndWatch>>;
+
 // How the system's log ranks a line.
 enum class LogSeverity { Information, Warning, Error };
 
@@ -83,6 +104,16 @@ public:
     virtual std::optional<std::uint64_t> workingSetBytes(std::uint32_t pid) = 0;
 
     virtual std::uint32_t ownProcessId() = 0;
+
+    // The processes of this user's session (Linux: of this user) now running
+    // with the executable file name baseName + executableSuffix(), compared as
+    // killProcessesNamed compares it, each watched for its end: result[i] for
+    // baseNames[i]; never the calling process. A process that is gone before
+    // it could be held, or that the system does not let us wait on, is left
+    // out. Nothing at all when the process list could not be read: "none
+    // running" is an answer, a list that could not be read is not.
+    virtual std::optional<std::vector<ProcessEndWatches>> watchProcessesNamed(
+        const std::vector<std::string>& baseNames) = 0;
 
     // Windows ---------------------------------------------------------------
 

@@ -50,6 +50,8 @@ StandinOptions parseStandinOptions(std::string_view text) {
             options.holdMb = number(value).value_or(0);
         } else if (key == "ignore_sigterm") {
             options.ignoreSigterm = flag(value);
+        } else if (key == "restart_after_ms") {
+            options.restartAfterMs = number(value);
         }
     }
     return options;

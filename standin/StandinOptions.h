@@ -11,6 +11,9 @@
 //   crash_after_ms=100   die of SIGSEGV after that long
 //   hold_mb=50           allocate and touch that many MiB
 //   ignore_sigterm=1     SIGTERM does nothing (only SIGKILL ends it)
+//   restart_after_ms=100 after that long, start a new copy of itself with
+//                        the same arguments and exit (status 0), as a
+//                        program that restarts itself or updates itself does
 //
 // Pure code, no OS header.
 
@@ -28,6 +31,7 @@ struct StandinOptions {
     std::optional<long> crashAfterMs;
     long holdMb = 0;
     bool ignoreSigterm = false;
+    std::optional<long> restartAfterMs;
 };
 
 StandinOptions parseStandinOptions(std::string_view text);

@@ -22,7 +22,49 @@ std::string baseNameOf(const std::string& path) {
         name.resize(name.size() - suffix.size());
     return name;
 }
+class FakeWatch final : public ProcessEndWatch {
+public:
+    FakeWatch(std::uint32_t pid, std::shared_ptr<FakePlatform::WatchState> state)
+        : m_pid(pid),
+          m_state(std::move(state)) {
+        ++m_state->open;
+    }
+    ~FakeWatch() override { --m_state->open; }
+    std::uint32_t pid() const override { return m_pid; }
+    std::intptr_t waitable() const override { return static_cast<std::intptr_t>(m_pid); }
+    bool ended() override { return m_state->ended.count(m_pid) != 0; }
+    std::optional<std::uint32_t> exitCode() override {
+        const auto it = m_state->ended.find(m_pid);
+        return it == m_state->ended.end() ? std::nullopt : it->second;
+    }
+
+private:
+    std::uint32_t m_pid;
+    std::shared_ptr<FakePlatform::WatchState> m_state;
+};
 }  // namespace
+
+std::optional<std::vector<ProcessEndWatches>> FakePlatform::watchProcessesNamed(
+    const std::vector<std::string>& baseNames) {
+    ++watchRequests;
+    if (processListUnreadable) return std::nullopt;
+    std::vector<ProcessEndWatches> watches(baseNames.size());
+    for (std::size_t i = 0; i < baseNames.size(); ++i) {
+        const std::string imageName = baseNames[i] + executableSuffix();
+        for (const auto& p : processes) {
+            if (p.pid == pid || !equalsNoCase(p.imageName, imageName) || unwatchable.count(p.pid)) continue;
+            // A pid that was seen to end and came back is a new process.
+            m_watchState->ended.erase(p.pid);
+            watches[i].push_back(std::make_unique<FakeWatch>(p.pid, m_watchState));
+        }
+    }
+    return watches;
+}
+
+void FakePlatform::endProcess(std::uint32_t id, std::optional<std::uint32_t> exitCode) {
+    std::erase_if(processes, [&](const ProcessInfo& p) { return p.pid == id; });
+    m_watchState->ended[id] = exitCode;
+}
 
 StartResult FakePlatform::startProgram(const std::string& applicationPath, const std::string& arguments, ShowState show,
                                        const std::string& workingFolder) {
@@ -39,7 +81,11 @@ void FakePlatform::killProcessesNamed(const std::string& baseName) {
     }
     // Image names carry the system's suffix ("VX8_Player.exe" on Windows).
     const std::string imageName = baseName + executableSuffix();
-    std::erase_if(processes, [&](const ProcessInfo& p) { return equalsNoCase(p.imageName, imageName); });
+    std::erase_if(processes, [&](const ProcessInfo& p) {
+        if (!equalsNoCase(p.imageName, imageName)) return false;
+        m_watchState->ended[p.pid] = std::nullopt;
+        return true;
+    });
 }
 
 std::optional<std::uint64_t> FakePlatform::workingSetBytes(std::uint32_t id) {

@@ -4,6 +4,7 @@
 // every start and kill that was asked for.
 
 #include <map>
+#include <memory>
 #include <set>
 
 #include "platform/platform.h"
@@ -39,10 +40,24 @@ public:
     // application path's base name without suffix).
     bool startedProgramsOpenWindows = false;
 
+    // With this set, watchProcessesNamed answers that the list could not be
+    // read.
+    bool processListUnreadable = false;
+    // Processes the system does not let us wait on (left out of the watches).
+    std::set<std::uint32_t> unwatchable;
+
+    // Ends a process: it leaves `processes`, and its watches read as ended
+    // with that exit code (nothing, as on Linux, by default). The watches'
+    // waitable is the pid.
+    void endProcess(std::uint32_t pid, std::optional<std::uint32_t> exitCode = std::nullopt);
+    // Watches handed out and not yet destroyed.
+    int openWatches() const { return m_watchState->open; }
+
     // Recorded calls --------------------------------------------------------
     std::vector<Start> starts;
     std::vector<std::string> kills;
     int windowQueries = 0;
+    int watchRequests = 0;
 
     StartResult startProgram(const std::string& applicationPath, const std::string& arguments, ShowState show,
                              const std::string& workingFolder) override;
@@ -50,12 +65,23 @@ public:
     std::vector<ProcessInfo> listProcesses() override { return processes; }
     std::optional<std::uint64_t> workingSetBytes(std::uint32_t pid) override;
     std::uint32_t ownProcessId() override { return pid; }
+    std::optional<std::vector<ProcessEndWatches>> watchProcessesNamed(
+        const std::vector<std::string>& baseNames) override;
     std::vector<WindowPresence> topLevelWindowsPresence(const std::vector<std::string>& titles) override;
     std::uint32_t rawTickCount() override { return tick; }
     std::chrono::local_seconds localNow() override { return now; }
     bool fileExists(const std::string& path) override { return files.count(path) != 0; }
     std::string ownExecutablePath() override { return executablePath; }
     std::optional<VersionInfo> ownVersion() override { return version; }
+
+    // Shared with the watches, which may outlive a call.
+    struct WatchState {
+        std::map<std::uint32_t, std::optional<std::uint32_t>> ended;  // pid -> exit code
+        int open = 0;
+    };
+
+private:
+    std::shared_ptr<WatchState> m_watchState = std::make_shared<WatchState>();
 };
 
 }  // namespace tolvane::platform

@@ -28,6 +28,7 @@ StartResult startProgram(const std::string& applicationPath, const std::string& 
                          const std::string& workingFolder);
 void killProcessesNamed(const std::string& imageName);
 std::vector<ProcessInfo> listProcesses();
+std::optional<std::vector<ProcessEndWatches>> watchProcessesNamed(const std::vector<std::string>& baseNames);
 std::optional<std::uint64_t> workingSetBytes(std::uint32_t pid);
 
 // The system's log (SystemLog.cpp) ------------------------------------------

@@ -14,6 +14,7 @@
 // without a pipe.
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/mman.h>
@@ -233,11 +234,12 @@ std::optional<std::uint64_t> realUidOf(std::uint32_t pid) {
     return statusNumber(*status, "Uid:");  // first of real, effective, saved, fs
 }
 
-// Every process id in /proc, in the order the kernel lists them.
+// Every process id in /proc, in the order the kernel lists them; false when
+// /proc could not be read at all.
 template <typename Visit>
-void forEachProcess(Visit&& visit) {
+bool forEachProcess(Visit&& visit) {
     DIR* dir = ::opendir("/proc");
-    if (!dir) return;
+    if (!dir) return false;
     while (const dirent* entry = ::readdir(dir)) {
         std::uint32_t pid = 0;
         const char* name = entry->d_name;
@@ -247,6 +249,7 @@ void forEachProcess(Visit&& visit) {
         visit(pid);
     }
     ::closedir(dir);
+    return true;
 }
 
 int pidfdOpen(std::uint32_t pid) { return static_cast<int>(::syscall(SYS_pidfd_open, static_cast<pid_t>(pid), 0)); }
@@ -254,6 +257,31 @@ int pidfdOpen(std::uint32_t pid) { return static_cast<int>(::syscall(SYS_pidfd_o
 int pidfdSendSignal(int pidfd, int sig) {
     return static_cast<int>(::syscall(SYS_pidfd_send_signal, pidfd, sig, nullptr, 0));
 }
+
+// A process held by its descriptor: the descriptor always names the process
+// it was opened on, and becomes readable when that process ends, whoever its
+// parent is.
+class PidfdWatch final : public ProcessEndWatch {
+public:
+    PidfdWatch(std::uint32_t pid, int pidfd) : m_pid(pid), m_fd(pidfd) {}
+    ~PidfdWatch() override { ::close(m_fd); }
+    PidfdWatch(const PidfdWatch&) = delete;
+    PidfdWatch& operator=(const PidfdWatch&) = delete;
+    std::uint32_t pid() const override { return m_pid; }
+    std::intptr_t waitable() const override { return m_fd; }
+    bool ended() override {
+        pollfd p{m_fd, POLLIN, 0};
+        int n = 0;
+        while ((n = ::poll(&p, 1, 0)) < 0 && errno == EINTR) {
+        }
+        return n > 0 && (p.revents & (POLLIN | POLLHUP)) != 0;
+    }
+    std::optional<std::uint32_t> exitCode() override { return std::nullopt; }
+
+private:
+    std::uint32_t m_pid;
+    int m_fd;
+};
 
 }  // namespace
 
@@ -362,6 +390,40 @@ void killProcessesNamed(const std::string& imageName) {
             if (pidfd >= 0) ::close(pidfd);
         });
     } catch (...) {
+    }
+}
+
+std::optional<std::vector<ProcessEndWatches>> watchProcessesNamed(const std::vector<std::string>& baseNames) {
+    try {
+        std::vector<ProcessEndWatches> watches(baseNames.size());
+        const auto ownUid = static_cast<std::uint64_t>(::getuid());
+        const auto self = static_cast<std::uint32_t>(::getpid());
+        std::vector<std::string> fileNames;
+        for (const auto& base : baseNames)
+            fileNames.push_back(base.empty() ? std::string() : base + executableSuffix());
+        const auto wanted = [&](const std::string& name) -> std::optional<std::size_t> {
+            for (std::size_t i = 0; i < fileNames.size(); ++i)
+                if (!fileNames[i].empty() && equalsIgnoringAsciiCase(name, fileNames[i])) return i;
+            return std::nullopt;
+        };
+        const bool listed = forEachProcess([&](std::uint32_t pid) {
+            if (pid == self) return;
+            const auto name = imageNameOf(pid);
+            if (!name || !wanted(*name)) return;
+            // Held first, looked at again after: a pid reused in between
+            // cannot be watched in place of the tool.
+            const int pidfd = pidfdOpen(pid);
+            if (pidfd < 0) return;  // gone already, or a kernel without process descriptors
+            auto watch = std::make_unique<PidfdWatch>(pid, pidfd);
+            const auto nameAgain = imageNameOf(pid);
+            const auto uid = realUidOf(pid);
+            if (!nameAgain || !uid || *uid != ownUid) return;
+            if (const auto index = wanted(*nameAgain)) watches[*index].push_back(std::move(watch));
+        });
+        if (!listed) return std::nullopt;
+        return watches;
+    } catch (...) {
+        return std::nullopt;
     }
 }
 

@@ -39,6 +39,10 @@ public:
         return linuxbackend::workingSetBytes(pid);
     }
     std::uint32_t ownProcessId() override { return static_cast<std::uint32_t>(::getpid()); }
+    std::optional<std::vector<ProcessEndWatches>> watchProcessesNamed(
+        const std::vector<std::string>& baseNames) override {
+        return linuxbackend::watchProcessesNamed(baseNames);
+    }
 
     std::vector<WindowPresence> topLevelWindowsPresence(const std::vector<std::string>& titles) override {
         return m_windows.windowsPresence(titles);

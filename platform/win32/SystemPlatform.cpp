@@ -64,6 +64,10 @@ public:
         return win32backend::workingSetBytes(pid);
     }
     std::uint32_t ownProcessId() override { return ::GetCurrentProcessId(); }
+    std::optional<std::vector<ProcessEndWatches>> watchProcessesNamed(
+        const std::vector<std::string>& baseNames) override {
+        return win32backend::watchProcessesNamed(baseNames);
+    }
 
     std::vector<WindowPresence> topLevelWindowsPresence(const std::vector<std::string>& titles) override {
         // FindWindowW compares titles without regard to case and sees hidden

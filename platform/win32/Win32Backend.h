@@ -71,6 +71,7 @@ StartResult startProgram(const std::string& applicationPath, const std::string& 
 std::optional<std::vector<std::string>> ownCommandLineArguments();
 void killProcessesNamed(const std::string& baseName);
 std::vector<ProcessInfo> listProcesses();
+std::optional<std::vector<ProcessEndWatches>> watchProcessesNamed(const std::vector<std::string>& baseNames);
 std::optional<std::uint64_t> workingSetBytes(std::uint32_t pid);
 
 // The system's own words for an error code, in the user's language.

@@ -82,6 +82,38 @@ void runTaskkill(const std::wstring& taskkill, const std::string& switches) {
     startProcess(toUtf8(taskkill), "taskkill.exe " + switches, ShowState::Hidden, CREATE_NO_WINDOW, {});
 }
 
+// A process held by its handle, which stays valid (and keeps its pid from
+// being reused) until closed, and is signalled once the process has ended.
+class HandleWatch final : public ProcessEndWatch {
+public:
+    HandleWatch(std::uint32_t pid, HANDLE process) : m_pid(pid), m_process(process) {}
+    ~HandleWatch() override { ::CloseHandle(m_process); }
+    HandleWatch(const HandleWatch&) = delete;
+    HandleWatch& operator=(const HandleWatch&) = delete;
+    std::uint32_t pid() const override { return m_pid; }
+    std::intptr_t waitable() const override { return reinterpret_cast<std::intptr_t>(m_process); }
+    bool ended() override { return ::WaitForSingleObject(m_process, 0) == WAIT_OBJECT_0; }
+    std::optional<std::uint32_t> exitCode() override {
+        DWORD code = 0;
+        if (!ended() || !::GetExitCodeProcess(m_process, &code)) return std::nullopt;
+        return static_cast<std::uint32_t>(code);
+    }
+
+private:
+    std::uint32_t m_pid;
+    HANDLE m_process;
+};
+
+// The file name of the program a process handle runs, from the handle itself.
+std::optional<std::wstring> imageFileName(HANDLE process) {
+    std::vector<wchar_t> path(32768);
+    DWORD size = static_cast<DWORD>(path.size());
+    if (!::QueryFullProcessImageNameW(process, 0, path.data(), &size)) return std::nullopt;
+    const std::wstring_view full(path.data(), size);
+    const auto separator = full.find_last_of(L"\\/");
+    return std::wstring(separator == std::wstring_view::npos ? full : full.substr(separator + 1));
+}
+
 }  // namespace
 
 // The system's own words for an error code, in the user's language, without
@@ -168,6 +200,48 @@ void killProcessesNamed(const std::string& baseName) {
         }
     }
     if (count > 0) runTaskkill(taskkill, "/f" + switches);
+}
+
+std::optional<std::vector<ProcessEndWatches>> watchProcessesNamed(const std::vector<std::string>& baseNames) {
+    std::vector<ProcessEndWatches> watches(baseNames.size());
+    std::vector<std::wstring> fileNames;
+    for (const auto& base : baseNames) {
+        const auto wide = isPlainFileName(base) ? toWide(base + executableSuffix()) : std::nullopt;
+        fileNames.push_back(wide.value_or(std::wstring()));
+    }
+    const auto wanted = [&](std::wstring_view name) -> std::optional<std::size_t> {
+        for (std::size_t i = 0; i < fileNames.size(); ++i)
+            if (!fileNames[i].empty() && sameFileName(name, fileNames[i])) return i;
+        return std::nullopt;
+    };
+    const DWORD self = ::GetCurrentProcessId();
+    DWORD ownSession = 0;
+    if (!::ProcessIdToSessionId(self, &ownSession)) return std::nullopt;
+
+    Handle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot.valid()) return std::nullopt;
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    if (!::Process32FirstW(snapshot.get(), &entry)) return std::nullopt;
+    do {
+        const std::size_t length = ::wcsnlen(entry.szExeFile, MAX_PATH);
+        const DWORD pid = entry.th32ProcessID;
+        entry.dwSize = sizeof entry;
+        if (pid == self || !wanted(std::wstring_view(entry.szExeFile, length))) continue;
+        // Only this session's: another user's copy of a player is not ours
+        // to bring back.
+        DWORD session = 0;
+        if (!::ProcessIdToSessionId(pid, &session) || session != ownSession) continue;
+        HANDLE process = ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+        if (!process) continue;  // gone already, or not ours to wait on
+        auto watch = std::make_unique<HandleWatch>(pid, process);
+        // The handle holds the process; its name is asked again through it,
+        // so a pid reused since the snapshot is never watched in its place.
+        const auto name = imageFileName(process);
+        if (!name) continue;
+        if (const auto index = wanted(*name)) watches[*index].push_back(std::move(watch));
+    } while (::Process32NextW(snapshot.get(), &entry));
+    return watches;
 }
 
 std::vector<ProcessInfo> listProcesses() {

@@ -11,13 +11,15 @@
 //   StandinLog.h), once its window exists, so a reader of the log knows the
 //   window can be found.
 // - It runs until killed, until its window is closed, or until the X
-//   connection is lost (then it exits with status 0). Without a display it
+//   connection is lost (then it exits with status 0), or until it restarts
+//   itself when asked to (a new copy, then status 0). Without a display it
 //   logs its start and exits with status 2, as a suite program could not run.
 // - A sidecar file "<name>.standin" beside it changes that (StandinOptions.h).
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <time.h>
@@ -38,6 +40,8 @@
 
 #include "standin/StandinLog.h"
 #include "standin/StandinOptions.h"
+
+extern char** environ;
 
 using tolvane::standin::StandinLogLine;
 using tolvane::standin::StandinOptions;
@@ -124,6 +128,13 @@ void holdMemory(long megabytes) {
     ::signal(SIGSEGV, SIG_DFL);
     ::raise(SIGSEGV);
     ::_exit(139);
+}
+
+// A new copy of this program with the same arguments, as a program that
+// restarts itself does; it is not waited for.
+void startNewCopy(const std::string& path, char** argv) {
+    pid_t pid = 0;
+    ::posix_spawn(&pid, path.c_str(), nullptr, nullptr, argv, environ);
 }
 
 class Window {
@@ -295,12 +306,17 @@ int main(int argc, char** argv) {
     };
     const auto exitAt = at(options.exitAfterMs);
     const auto crashAt = at(options.crashAfterMs);
+    const auto restartAt = at(options.restartAfterMs);
     for (;;) {
         const auto now = std::chrono::steady_clock::now();
         if (crashAt && now >= *crashAt) crash();
         if (exitAt && now >= *exitAt) return 0;
+        if (restartAt && now >= *restartAt) {
+            startNewCopy(exePath, argv);
+            return 0;
+        }
         int timeout = -1;
-        for (const auto& due : {crashAt, exitAt}) {
+        for (const auto& due : {crashAt, exitAt, restartAt}) {
             if (!due) continue;
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*due - now).count() + 1;
             timeout = timeout < 0 ? static_cast<int>(left) : std::min(timeout, static_cast<int>(left));

@@ -161,6 +161,24 @@ HWND createWindow(HINSTANCE instance, const std::wstring& title) {
                              CW_USEDEFAULT, 320, 80, nullptr, nullptr, instance, nullptr);
 }
 
+// A new copy of this program with the same command line and show state, as a
+// program that restarts itself does; it is not waited for.
+void startNewCopy(const STARTUPINFOW& startup) {
+    wchar_t path[32768];
+    const DWORD length = ::GetModuleFileNameW(nullptr, path, 32768);
+    if (length == 0 || length >= 32768) return;
+    std::wstring commandLine = ::GetCommandLineW();
+    STARTUPINFOW copy{};
+    copy.cb = sizeof copy;
+    copy.dwFlags = startup.dwFlags & STARTF_USESHOWWINDOW;
+    copy.wShowWindow = startup.wShowWindow;
+    PROCESS_INFORMATION started{};
+    if (::CreateProcessW(path, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &copy, &started)) {
+        ::CloseHandle(started.hThread);
+        ::CloseHandle(started.hProcess);
+    }
+}
+
 bool endsWithExe(const std::string& name) {
     if (name.size() < 4) return false;
     std::string tail = name.substr(name.size() - 4);
@@ -227,12 +245,17 @@ int wmain(int argc, wchar_t** argv) {
     };
     const UINT_PTR exitTimer = timerFor(options.exitAfterMs);
     const UINT_PTR crashTimer = timerFor(options.crashAfterMs);
+    const UINT_PTR restartTimer = timerFor(options.restartAfterMs);
 
     MSG message;
     while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
         if (message.message == WM_TIMER && message.hwnd == nullptr) {
             if (crashTimer && message.wParam == crashTimer) crash();
             if (exitTimer && message.wParam == exitTimer) return 0;
+            if (restartTimer && message.wParam == restartTimer) {
+                startNewCopy(startup);
+                return 0;
+            }
         }
         ::TranslateMessage(&message);
         ::DispatchMessageW(&message);

@@ -4,6 +4,7 @@
 
 #include "supervisor/core/Startup.h"
 #include "supervisor/core/TextHelpers.h"
+#include "supervisor/supervision/ToolEndRules.h"
 #include "supervisor/supervision/ToolRules.h"
 
 namespace tolvane {
@@ -51,6 +52,7 @@ bool ToolSupervision::LaunchProcess(int index, bool standby, const std::string& 
     entry.details.insert(entry.details.end(), cause.details.begin(), cause.details.end());
     entry.details.push_back({"arguments", commandArguments});
     m_journal->record(entry);
+    if (result.started) m_health.started(index);
     return result.started;
 }
 
@@ -77,6 +79,8 @@ bool ToolSupervision::applyCheck(int index, platform::WindowPresence presence, b
     noteDisplayAnswer(presence);
     const CheckAction action = checkAction(presence);
     if (action.start) LaunchProcess(index, standby, arguments, StartCause{startEvent, {}});
+    // A window seen arms the watch of the tool's processes.
+    m_health.verified(index, presence);
     if (!action.reschedule) return false;
     restartCountdown(index);
     showNextCheck(index);
@@ -93,7 +97,8 @@ void ToolSupervision::CommandKillProcess_Click(int index) {
     const auto name = toolBaseName(index);
     if (!name) return;
     // Neither ToolLaunched nor NextCheck change: a verified tool comes back
-    // at its next verification.
+    // at its next verification, even though its end is seen at once.
+    m_health.killClicked(index);
     m_platform.killProcessesNamed(std::string(*name));
     m_journal->record(
         {JournalEvent::ToolKilled, index, {{"programme", std::string(*name) + platform::executableSuffix()}}});
@@ -153,18 +158,44 @@ void ToolSupervision::TimerCheck_Timer() {
         }
         if (verificationDue(1, now, next)) due.push_back(i);
     }
-    if (due.empty()) return;
+    if (!due.empty()) {
+        // One sweep of the window list answers every due tool of this tick.
+        std::vector<std::string> titles;
+        titles.reserve(due.size());
+        for (const int i : due) titles.emplace_back(*toolBaseName(i));
+        const auto presence = m_platform.topLevelWindowsPresence(titles);
+        for (std::size_t k = 0; k < due.size(); ++k) {
+            const int i = due[k];
+            // An unknown answer leaves the tool due: it is asked again next tick.
+            applyCheck(i, k < presence.size() ? presence[k] : platform::WindowPresence::Unknown, false, rowArguments(i),
+                       JournalEvent::ToolRestartedByVerification);
+        }
+    }
+    // After the periodic ones, which answer a pending one of the same tool.
+    verifyAfterEnds();
+}
 
-    // One sweep of the window list answers every due tool of this tick.
-    std::vector<std::string> titles;
-    titles.reserve(due.size());
-    for (const int i : due) titles.emplace_back(*toolBaseName(i));
-    const auto presence = m_platform.topLevelWindowsPresence(titles);
-    for (std::size_t k = 0; k < due.size(); ++k) {
-        const int i = due[k];
-        // An unknown answer leaves the tool due: it is asked again next tick.
-        applyCheck(i, k < presence.size() ? presence[k] : platform::WindowPresence::Unknown, false, rowArguments(i),
-                   JournalEvent::ToolRestartedByVerification);
+void ToolSupervision::verifyAfterEnds() {
+    for (const int i : m_health.endVerificationsDue(LaunchFinished)) {
+        // A process with the tool's name running as the settle ends (a
+        // program that restarted itself, an update that replaced it) is
+        // watched and nothing is started; the window is asked only when
+        // none runs.
+        const RunningProcesses running = m_health.watchRunning(i);
+        auto presence = platform::WindowPresence::Unknown;
+        if (running != RunningProcesses::Some) {
+            presence = m_platform.topLevelWindowPresence(std::string(*toolBaseName(i)));
+            noteDisplayAnswer(presence);
+        }
+        const SettleAction action = settleAction(running, presence);
+        if (action.start) LaunchProcess(i, false, rowArguments(i), StartCause{JournalEvent::ToolRestartedAfterEnd, {}});
+        // Not answered: still due, asked again at the next tick.
+        if (!action.done) continue;
+        // A process found running answers as a window found would; it is
+        // watched already.
+        m_health.verified(i, running == RunningProcesses::Some ? platform::WindowPresence::Found : presence);
+        restartCountdown(i);
+        showNextCheck(i);
     }
 }
 
@@ -221,6 +252,20 @@ void ToolSupervision::TimerMemoire_Timer() {
     }
     for (int i = 0; i < ToolCount; ++i) m_view.setMemoryText(i, figures[static_cast<std::size_t>(i)]);
     m_view.setOwnMemoryText(std::to_string(MemoryUsage()));
+
+    // One question for every tool still to be watched; an unknown answer
+    // arms nothing and is asked again at the next pass.
+    const auto tools = m_health.toolsToLookFor();
+    if (tools.empty()) return;
+    std::vector<std::string> titles;
+    for (const int i : tools) titles.emplace_back(*toolBaseName(i));
+    const auto presence = m_platform.topLevelWindowsPresence(titles);
+    std::vector<int> found;
+    for (std::size_t k = 0; k < tools.size() && k < presence.size(); ++k) {
+        if (k == 0) noteDisplayAnswer(presence[k]);
+        if (presence[k] == platform::WindowPresence::Found) found.push_back(tools[k]);
+    }
+    m_health.arm(found);
 }
 
 int ToolSupervision::MemoryUsage() {

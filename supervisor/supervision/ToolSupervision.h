@@ -15,6 +15,7 @@
 #include "platform/platform.h"
 #include "supervisor/core/ToolTable.h"
 #include "supervisor/settings/SettingsStore.h"
+#include "supervisor/supervision/ToolHealth.h"
 
 namespace tolvane {
 
@@ -47,8 +48,16 @@ public:
     ToolSupervision(platform::Platform& platform, SettingsStore& settings, ToolRowsView& view,
                     MonotonicTickCount& tickCount);
 
-    // Where starts, refusals, kills and the display's silences are reported.
-    void setJournal(JournalSink& journal) { m_journal = &journal; }
+    // Where starts, refusals, kills, ends and the display's silences are
+    // reported.
+    void setJournal(JournalSink& journal) {
+        m_journal = &journal;
+        m_health.setJournal(journal);
+    }
+    // How the event loop tells of a watched process's end; without it, a
+    // tool's end is only noticed by its periodic verification.
+    void setEndNotifiers(EndNotifiers* notifiers) { m_health.setNotifiers(notifiers); }
+    ToolHealth& health() { return m_health; }
 
     // State shared with loading and the batch pages -------------------------
     std::string BasePath;  // Tolvane's folder + separator
@@ -93,6 +102,9 @@ public:
     void TexteArguments_Change(int index);
 
     // Memory ----------------------------------------------------------------
+    // The figures, then one sweep for the windows of the tools not yet
+    // watched, so a tool verified every "05 Min" is watched within fifteen
+    // seconds of its start.
     void TimerMemoire_Timer();
     int MemoryUsage();
 
@@ -110,12 +122,15 @@ private:
     void noteDisplayAnswer(platform::WindowPresence presence);
     // The trimmed argument text of a row.
     std::string rowArguments(int index);
+    // The verifications due after a tool's end (ToolHealth), on the tick.
+    void verifyAfterEnds();
 
     platform::Platform& m_platform;
     SettingsStore& m_settings;
     ToolRowsView& m_view;
     MonotonicTickCount& m_tickCount;
     JournalSink* m_journal = &noJournal();
+    ToolHealth m_health{m_platform, m_view, m_tickCount, LaunchFinished};
     // Until told otherwise the display is taken to answer, so its first
     // silence is journaled.
     bool m_displayAnswering = true;

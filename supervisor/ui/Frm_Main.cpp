@@ -26,6 +26,7 @@
 #include "supervisor/core/NumericText.h"
 #include "supervisor/core/Startup.h"
 #include "supervisor/core/VersionStamp.h"
+#include "supervisor/ui/QtEndNotifiers.h"
 
 namespace tolvane {
 
@@ -113,6 +114,7 @@ Frm_Main::Frm_Main(platform::Platform& platform, SettingsStore& settings, QWidge
     };
     makeTrayHost = [] { return std::make_unique<QtTrayIconHost>(); };
     makeAreaWatch = [] { return platform::watchNotificationArea(); };
+    makeEndNotifiers = [] { return qtEndNotifiers(); };
     endProcess = [](int code) {
         // The run's closing line is in the system's log before the process
         // goes (a second at most, should the log be stuck).
@@ -253,6 +255,9 @@ void Frm_Main::loadText(QLineEdit* field, std::string_view section, std::string_
 
 void Frm_Main::Form_Load(const std::string& commandLine) {
     ToolSupervision& s = *m_supervision;
+    // Before any verification: the first window found arms its tool's watch.
+    m_endNotifiers = makeEndNotifiers ? makeEndNotifiers() : nullptr;
+    s.setEndNotifiers(m_endNotifiers.get());
     // 1. Caption with the version stamp.
     setWindowTitle(qtext(windowCaption(VersionText(m_platform.ownVersion()))));
     // 2, 3. The launch delays count from here.

@@ -77,6 +77,9 @@ public:
     std::function<std::unique_ptr<TrayIconHost>()> makeTrayHost;
     // The watch of the notification area standby follows; tests give none.
     std::function<std::unique_ptr<platform::NotificationAreaWatch>()> makeAreaWatch;
+    // How the event loop hears of a watched tool's end, taken by loading;
+    // tests over the fake platform give fakes or none.
+    std::function<std::unique_ptr<EndNotifiers>()> makeEndNotifiers;
     // The hidden tray form, once standby has been entered.
     FrmSysTray* sysTray() { return m_sysTray.get(); }
 
@@ -205,6 +208,7 @@ private:
     platform::Platform& m_platform;
     SettingsStore& m_settings;
     MonotonicTickCount m_tickCount;
+    std::unique_ptr<EndNotifiers> m_endNotifiers;
     std::unique_ptr<ToolSupervision> m_supervision;
     std::unique_ptr<BatchPages> m_batch;
     std::unique_ptr<FrmSysTray> m_sysTray;

@@ -2,6 +2,7 @@
 // descriptors, session, show state, failures, no zombie), killing by exact
 // name, listing, and working sets.
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -411,6 +412,49 @@ TEST_F(LinuxProcesses, KillNeverEndsTheCallingProcess) {
 
     EXPECT_TRUE(waitForExit(static_cast<pid_t>(line->pid), 5s));
     EXPECT_EQ(processState(::getpid())->state, 'R');  // reached only if we were spared
+}
+
+// Watching for an end ----------------------------------------------------------
+
+bool readable(std::intptr_t descriptor, int timeoutMs) {
+    pollfd p{static_cast<int>(descriptor), POLLIN, 0};
+    return ::poll(&p, 1, timeoutMs) > 0;
+}
+
+TEST_F(LinuxProcesses, WatchesHoldEveryProcessOfExactlyThatNameUntilItEnds) {
+    const std::string watched = tool("ProcTest_Watched");
+    const std::uint32_t first = static_cast<std::uint32_t>(startAndWait(watched, "")->pid);
+    const std::uint32_t second = static_cast<std::uint32_t>(startAndWait(watched, "")->pid);
+    ASSERT_TRUE(startAndWait(tool("ProcTest_Watched_B"), ""));
+    // A program under this test's own name is watched; the test is not.
+    const std::string ownName = std::filesystem::path(*executablePath(::getpid())).filename();
+    const std::uint32_t namesake = static_cast<std::uint32_t>(startAndWait(tool(ownName), "")->pid);
+
+    auto watches = m_platform->watchProcessesNamed({"procTEST_watched", "ProcTest_Nobody", ownName});
+    ASSERT_TRUE(watches);
+    ASSERT_EQ(watches->size(), 3u);
+    std::set<std::uint32_t> pids;
+    for (const auto& w : (*watches)[0]) pids.insert(w->pid());
+    EXPECT_EQ(pids, (std::set<std::uint32_t>{first, second}));
+    EXPECT_TRUE((*watches)[1].empty());
+    ASSERT_EQ((*watches)[2].size(), 1u);
+    EXPECT_EQ((*watches)[2][0]->pid(), namesake);
+
+    auto& a = *(*watches)[0][0];
+    auto& b = *(*watches)[0][1];
+    EXPECT_FALSE(a.ended());
+    EXPECT_FALSE(readable(a.waitable(), 0));
+    ::kill(static_cast<pid_t>(a.pid()), SIGKILL);
+    // The descriptor says so, whoever reaps the process.
+    EXPECT_TRUE(readable(a.waitable(), 5000));
+    EXPECT_TRUE(a.ended());
+    EXPECT_EQ(a.exitCode(), std::nullopt);  // not our child: no status to ask for
+    EXPECT_FALSE(b.ended());
+
+    // Each watch holds one descriptor, given back when the watch goes.
+    const auto before = std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
+    watches.reset();
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}), before - 3);
 }
 
 TEST_F(LinuxProcesses, KillSparesProcessesOfOtherUsers) {

@@ -113,6 +113,7 @@ TEST(StandinOptions, ReadsEachSwitch) {
         "crash_after_ms=250\n"
         "hold_mb=50\n"
         "ignore_sigterm=1\n"
+        "restart_after_ms=3000\n"
         "unknown=3\n");
     EXPECT_EQ(o.title, "Something Else");
     EXPECT_TRUE(o.noWindow);
@@ -120,6 +121,7 @@ TEST(StandinOptions, ReadsEachSwitch) {
     EXPECT_EQ(o.crashAfterMs, 250);
     EXPECT_EQ(o.holdMb, 50);
     EXPECT_TRUE(o.ignoreSigterm);
+    EXPECT_EQ(o.restartAfterMs, 3000);
 }
 
 TEST(StandinOptions, DefaultsAndBadValues) {
@@ -128,8 +130,10 @@ TEST(StandinOptions, DefaultsAndBadValues) {
     EXPECT_FALSE(none.noWindow);
     EXPECT_FALSE(none.exitAfterMs.has_value());
     EXPECT_EQ(none.holdMb, 0);
-    const auto bad = parseStandinOptions("exit_after_ms=soon\nhold_mb=-5\nnowindow=0\nignore_sigterm");
+    const auto bad =
+        parseStandinOptions("exit_after_ms=soon\nhold_mb=-5\nnowindow=0\nignore_sigterm\nrestart_after_ms=-1");
     EXPECT_FALSE(bad.exitAfterMs.has_value());
+    EXPECT_FALSE(bad.restartAfterMs.has_value());
     EXPECT_EQ(bad.holdMb, 0);
     EXPECT_FALSE(bad.noWindow);
     EXPECT_FALSE(bad.ignoreSigterm);

@@ -29,6 +29,8 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <regex>
@@ -610,6 +612,58 @@ TEST_F(WindowsProgram, TesterMaintenantTheNightlyRestartAndKrandelByHand) {
                               " 3101 [-] Krandel a d\xC3\xA9marr\xC3\xA9 Tolvane | programme : C:\\\\Program Files"),
               2);
     EXPECT_EQ(countContaining(s_wine->journalLines("Tolvane"), " 1002 [-] "), 1);
+}
+
+TEST_F(WindowsProgram, AToolsEndIsSeenThroughItsHandleAndTheToolIsBackWithinSeconds) {
+    // Both verified every "05 Min": back within seconds only through the
+    // watch of their end. VX8_Player_B crashes by itself once the memory
+    // pass's sweep has had time to watch it (twice over); VX8_Player_A is
+    // then killed from outside.
+    const std::string sidecar = hostFile("VX8_Player_B.exe.standin");
+    writeFile(sidecar, "crash_after_ms=35000\n");
+    struct RemoveSidecar {
+        std::string path;
+        ~RemoveSidecar() { fs::remove(path); }
+    } removeSidecar{sidecar};
+    std::vector<ToolSetting> settings;
+    for (const int tool : {12, 13})
+        for (const auto& [section, value] : {std::pair{"Launch", "1"}, {"Tempo", "0"}, {"Check", "1"}, {"Freq", "1"}})
+            settings.push_back({tool, section, value});
+    ASSERT_NO_FATAL_FAILURE(setTools(settings));
+    const auto before = s_wine->journalLines("Tolvane").size();
+    const auto linesOfThisRun = [&] {
+        auto lines = s_wine->journalLines("Tolvane");
+        lines.erase(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(std::min(before, lines.size())));
+        return lines;
+    };
+    start("Tolvane.exe");
+    ASSERT_TRUE(waitForStarts("VX8_Player_A", 1, 40s));
+    ASSERT_TRUE(waitForStarts("VX8_Player_B", 1, 40s));
+
+    // The crash: its exit code named in the journal, and a new start by the
+    // verification two seconds after it.
+    const std::string crashed =
+        " 2030 [13 VX8_Player_B] Arr\xC3\xAAt\xC3\xA9 : son dernier processus s'est termin\xC3\xA9 | processus : ";
+    ASSERT_TRUE(waitUntil([&] { return countContaining(linesOfThisRun(), crashed) == 1; }, 70s));
+    EXPECT_EQ(countContaining(linesOfThisRun(), "code de sortie : 0xC0000005 (violation d'acc\xC3\xA8s)"), 1);
+    ASSERT_TRUE(waitForStarts("VX8_Player_B", 2, 15s));
+    EXPECT_EQ(countContaining(linesOfThisRun(), " 2004 [13 VX8_Player_B] "), 1);
+
+    // The kill from outside: seen at once, back within seconds, one copy.
+    const auto playerA = running("VX8_Player_A.exe");
+    ASSERT_EQ(playerA.size(), 1u);
+    const auto killedAt = std::chrono::steady_clock::now();
+    ::kill(playerA[0], SIGKILL);
+    ASSERT_TRUE(waitForStarts("VX8_Player_A", 2, 15s)) << "the killed tool was not back within seconds";
+    std::printf("[ figures  ] killed tool's window back after %lld ms under wine (verification \"05 Min\")\n",
+                static_cast<long long>(
+                    std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - killedAt)
+                        .count()));
+    EXPECT_EQ(countContaining(linesOfThisRun(), " 2030 [12 VX8_Player_A] "), 1);
+    EXPECT_EQ(countContaining(linesOfThisRun(), " 2004 [12 VX8_Player_A] "), 1);
+    EXPECT_FALSE(waitUntil([&] { return startsOf("VX8_Player_A").size() > 2; }, 5s));
+    EXPECT_EQ(running("VX8_Player_A.exe").size(), 1u);
+    EXPECT_EQ(countContaining(linesOfThisRun(), " 2003 "), 0);
 }
 
 // Both programs carry their application manifest, as windres reads it back

@@ -42,6 +42,43 @@ TEST_F(Win32Kill, EndsEveryProcessOfExactlyThatNameWhateverItsCase) {
     EXPECT_TRUE(processAlive(containing));
 }
 
+TEST_F(Win32Kill, WatchesHoldEveryProcessOfThatNameUntilItEndsAndTellItsExitCode) {
+    const auto watched = m_folder.addStandin("VX8_Watched");
+    const std::uint32_t first = pidOf(startAndLog(watched, ""));
+    const std::uint32_t second = pidOf(startAndLog(watched, ""));
+    ASSERT_TRUE(pidOf(startAndLog(m_folder.addStandin("VX8_Watched_A"), "")));
+    const auto crasher = m_folder.addStandin("VX8_Watched_Crash");
+    writeFile(crasher + ".standin", "crash_after_ms=1500\n");
+    const std::uint32_t crashing = pidOf(startAndLog(crasher, ""));
+    ASSERT_TRUE(first && second && crashing);
+
+    auto watches = m_platform->watchProcessesNamed({"vx8_WATCHED", "VX8_Nobody", "VX8_Watched_Crash"});
+    ASSERT_TRUE(watches);
+    ASSERT_EQ(watches->size(), 3u);
+    std::vector<std::uint32_t> pids;
+    for (const auto& w : (*watches)[0]) pids.push_back(w->pid());
+    std::sort(pids.begin(), pids.end());
+    EXPECT_EQ(pids, (std::vector<std::uint32_t>{std::min(first, second), std::max(first, second)}));
+    EXPECT_THAT((*watches)[1], IsEmpty());
+    ASSERT_THAT((*watches)[2], SizeIs(1));
+
+    // The handle is what a wait is given; it is signalled at the end, and
+    // the exit code is the crash's.
+    auto& crash = *(*watches)[2][0];
+    EXPECT_FALSE(crash.ended());
+    EXPECT_EQ(crash.exitCode(), std::nullopt);
+    const auto handle = reinterpret_cast<HANDLE>(crash.waitable());
+    ASSERT_EQ(::WaitForSingleObject(handle, 20000), WAIT_OBJECT_0);
+    EXPECT_TRUE(crash.ended());
+    EXPECT_EQ(crash.exitCode(), 0xC0000005u);
+
+    m_platform->killProcessesNamed("VX8_Watched");
+    for (const auto& w : (*watches)[0])
+        EXPECT_EQ(::WaitForSingleObject(reinterpret_cast<HANDLE>(w->waitable()), 20000), WAIT_OBJECT_0);
+    for (const auto& w : (*watches)[0]) EXPECT_TRUE(w->ended());
+    waitForTaskkillToFinish();
+}
+
 TEST_F(Win32Kill, NeverEndsTheCallingProcessEvenForItsOwnName) {
     // A tool named like ourselves: its processes go, we stay.
     const std::string ownFile = tolvane::platform::win32backend::fileNamePart(m_platform->ownExecutablePath());

@@ -166,6 +166,10 @@ TEST(RestartTally, TodaysRestartsAreCountedFromTheFileAndAsTheyHappen) {
          "2026-12-08 01:02:03 +0100 2003 [6 VX8_Tools_Data] Relancé : la vérification n'a trouvé aucune fenêtre | arguments : /NoBase=0\n",
          "2026-12-08 03:12:45 +0100 2003 [6 VX8_Tools_Data] Relancé : la vérification n'a trouvé aucune fenêtre (répété 4 fois depuis la ligne précédente) | arguments : /NoBase=0",
          "2026-12-08 03:13:00 +0100 2000 [6 VX8_Tools_Data] Démarré par la séquence de lancement",
+         // the verification that follows an end restarts too; an end does not
+         "2026-12-08 03:30:00 +0100 2004 [6 VX8_Tools_Data] Relancé : son processus s'est arrêté | arguments : /NoBase=0",
+         "2026-12-08 03:29:58 +0100 2030 [6 VX8_Tools_Data] Arrêté : son dernier processus s'est terminé",
+         "2026-12-08 03:31:00 +0100 2004 [6 VX8_Tools_Data] Relancé : la vérification n'a trouvé aucune fenêtre",
          "2026-12-08 03:14:00 +0100 2003 [31 X] Relancé : la vérification n'a trouvé aucune fenêtre",
          // the same words inside a detail are not a count
          "2026-12-08 02:00:00 +0100 2003 [5 VX8_Player] Relancé : la vérification n'a trouvé aucune fenêtre | arguments : (répété 9 fois",
@@ -180,11 +184,11 @@ TEST(RestartTally, TodaysRestartsAreCountedFromTheFileAndAsTheyHappen) {
          "2026-12-08 01:00:01 +0100 2003 [7 VX8_Player_B] Relancé : la vérification n'a trouvé aucune fenêtre (répété 2147483646 fois"}) {
         tally.noteLine(line);
     }
-    EXPECT_EQ(restartTooltip(tally.today(6, today)), "Relancé 6 fois aujourd'hui, la dernière fois à 03:12:45");
+    EXPECT_EQ(restartTooltip(tally.today(6, today)), "Relancé 7 fois aujourd'hui, la dernière fois à 03:30:00");
     EXPECT_EQ(restartTooltip(tally.today(5, today)), "Relancé 1 fois aujourd'hui, la dernière fois à 02:00:00");
     EXPECT_EQ(tally.today(7, today).count, 2147483647);
     tally.note(6, today + hours{4} + minutes{10});
-    EXPECT_EQ(tally.today(6, today), (RestartsToday{7, hours{4} + minutes{10}}));
+    EXPECT_EQ(tally.today(6, today), (RestartsToday{8, hours{4} + minutes{10}}));
     // Midnight: the count is the new day's own, and the old one is not shown.
     EXPECT_EQ(restartTooltip(tally.today(6, today + days{1})), "Aucune relance aujourd'hui");
     tally.note(6, today + days{1} + minutes{1});

@@ -1,0 +1,140 @@
+#include "supervisor/supervision/ToolHealth.h"
+
+#include <algorithm>
+#include <string>
+
+#include "supervisor/supervision/ToolRules.h"
+#include "supervisor/supervision/ToolSupervision.h"
+
+namespace tolvane {
+
+namespace {
+
+std::string secondsText(std::int64_t ms) { return std::to_string((ms + 500) / 1000) + " s"; }
+
+std::string followUpText(const EndOutcome& outcome) {
+    switch (outcome.followUp) {
+        case EndFollowUp::VerifyAfterSettle: return "vérification dans " + secondsText(outcome.settleMs);
+        case EndFollowUp::NotVerified: return "aucune : « Vérifier » n'est pas coché";
+        case EndFollowUp::AfterLaunchSequence: return "vérification après la séquence de lancement";
+        case EndFollowUp::NextVerification: return "à sa prochaine vérification";
+    }
+    return {};
+}
+
+}  // namespace
+
+ToolHealth::ToolHealth(platform::Platform& platform, ToolRowsView& view, MonotonicTickCount& tickCount,
+                       const bool& launchFinished)
+    : m_platform(platform),
+      m_view(view),
+      m_tickCount(tickCount),
+      m_launchFinished(launchFinished) {}
+
+ToolHealth::~ToolHealth() = default;
+
+void ToolHealth::setNotifiers(EndNotifiers* notifiers) {
+    // Watches made with other notifiers (or none) are let go: they are found
+    // again at the next verification or sweep.
+    for (auto& watches : m_watches) watches.clear();
+    m_notifiers = notifiers;
+}
+
+void ToolHealth::started(int tool) {
+    if (isToolIndex(tool)) toolStarted(m_states[static_cast<std::size_t>(tool)], m_tickCount());
+}
+
+void ToolHealth::killClicked(int tool) {
+    if (isToolIndex(tool)) tolvane::killClicked(m_states[static_cast<std::size_t>(tool)], m_tickCount());
+}
+
+void ToolHealth::verified(int tool, platform::WindowPresence presence) {
+    if (!isToolIndex(tool) || presence == platform::WindowPresence::Unknown) return;
+    const auto at = static_cast<std::size_t>(tool);
+    m_verifiedThisRun[at] = true;
+    verificationAnswered(m_states[at]);
+    if (armsWatch(presence, watched(tool))) arm({tool});
+}
+
+bool ToolHealth::watched(int tool) const {
+    return isToolIndex(tool) && !m_watches[static_cast<std::size_t>(tool)].empty();
+}
+
+std::vector<int> ToolHealth::toolsToLookFor() {
+    std::vector<int> tools;
+    if (!m_notifiers) return tools;
+    for (int i = 0; i < ToolCount; ++i) {
+        const auto at = static_cast<std::size_t>(i);
+        if ((m_view.checkValue(i) == 1 || m_verifiedThisRun[at]) && m_watches[at].empty()) tools.push_back(i);
+    }
+    return tools;
+}
+
+void ToolHealth::arm(const std::vector<int>& tools) {
+    if (!m_notifiers || tools.empty()) return;
+    std::vector<std::string> names;
+    for (const int tool : tools) names.emplace_back(*toolBaseName(tool));
+    auto found = m_platform.watchProcessesNamed(names);
+    if (!found) return;  // the list could not be read: looked for again at the next sweep
+    for (std::size_t k = 0; k < tools.size() && k < found->size(); ++k) hold(tools[k], std::move((*found)[k]));
+}
+
+void ToolHealth::hold(int tool, platform::ProcessEndWatches watches) {
+    auto& held = m_watches[static_cast<std::size_t>(tool)];
+    for (auto& watch : watches) {
+        const std::uint32_t pid = watch->pid();
+        const bool already =
+            std::any_of(held.begin(), held.end(), [pid](const Watched& w) { return w.watch->pid() == pid; });
+        if (already) continue;
+        Watched entry{std::move(watch), nullptr};
+        entry.subscription =
+            m_notifiers->whenSignalled(entry.watch->waitable(), [this, tool, pid] { processEnded(tool, pid); });
+        if (entry.subscription) held.push_back(std::move(entry));
+    }
+}
+
+std::vector<int> ToolHealth::endVerificationsDue(bool launchFinished) {
+    // Asked four times a second: nothing is read (not even the clock) while
+    // no end is waiting for its verification.
+    std::vector<int> due;
+    std::optional<std::int64_t> now;
+    for (int i = 0; i < ToolCount; ++i) {
+        auto& state = m_states[static_cast<std::size_t>(i)];
+        if (!state.verifyAt) continue;
+        if (!now) now = m_tickCount();
+        if (endVerificationDue(state, *now, m_view.checkValue(i) == 1, launchFinished)) due.push_back(i);
+    }
+    return due;
+}
+
+RunningProcesses ToolHealth::watchRunning(int tool) {
+    if (!isToolIndex(tool)) return RunningProcesses::Unknown;
+    auto found = m_platform.watchProcessesNamed({std::string(*toolBaseName(tool))});
+    if (!found || found->empty()) return RunningProcesses::Unknown;
+    auto& watches = found->front();
+    if (watches.empty()) return RunningProcesses::None;
+    if (m_notifiers) hold(tool, std::move(watches));
+    return RunningProcesses::Some;
+}
+
+void ToolHealth::processEnded(int tool, std::uint32_t pid) {
+    auto& held = m_watches[static_cast<std::size_t>(tool)];
+    const auto it = std::find_if(held.begin(), held.end(), [pid](const Watched& w) { return w.watch->pid() == pid; });
+    // A wake-up for a process that still runs changes nothing.
+    if (it == held.end() || !it->watch->ended()) return;
+    const auto exitCode = it->watch->exitCode();
+    held.erase(it);
+    if (!held.empty()) return;  // another of its processes still runs
+
+    const EndContext context{m_tickCount(), m_view.checkValue(tool) == 1, m_launchFinished,
+                             periodSeconds(m_view.periodIndex(tool))};
+    const EndOutcome outcome = lastProcessEnded(m_states[static_cast<std::size_t>(tool)], context);
+    JournalEntry entry{outcome.byKillButton ? JournalEvent::ToolEndedByKill : JournalEvent::ToolEnded, tool, {}};
+    entry.details.push_back({"processus", std::to_string(pid)});
+    if (exitCode) entry.details.push_back({"code de sortie", exitCodeText(*exitCode)});
+    if (outcome.ranMs) entry.details.push_back({"depuis son démarrage", secondsText(*outcome.ranMs)});
+    entry.details.push_back({"suite", followUpText(outcome)});
+    m_journal->record(entry);
+}
+
+}  // namespace tolvane

@@ -1,0 +1,100 @@
+#pragma once
+// What a tool's health needs beyond "its window exists": here, its end seen
+// when it happens. Once a verification (or the memory pass's sweep) has seen
+// a tool's window, the processes then running with its executable name are
+// watched through the system's own notice of their end; when the last of them
+// ends, the end is journaled and, for a tool with "Vérifier", a verification
+// is made due after a short settle (ToolEndRules.h). The decisions are the
+// pure rules; this class holds the watches and applies them. It has no Qt:
+// the event loop's notifiers come in through EndNotifiers.
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "common/MonotonicTickCount.h"
+#include "journal/Journal.h"
+#include "platform/platform.h"
+#include "supervisor/core/ToolTable.h"
+#include "supervisor/supervision/ToolEndRules.h"
+
+namespace tolvane {
+
+class ToolRowsView;
+
+// How the event loop tells that what a watch waits on was signalled: socket
+// notifiers on Linux, event notifiers on Windows (the Qt shell), fired by
+// hand in the tests.
+class EndNotifiers {
+public:
+    virtual ~EndNotifiers() = default;
+    class Subscription {
+    public:
+        virtual ~Subscription() = default;
+    };
+    // Calls `signalled` on the GUI thread once `waitable` is signalled, until
+    // the subscription is destroyed, which `signalled` itself may do.
+    virtual std::unique_ptr<Subscription> whenSignalled(std::intptr_t waitable, std::function<void()> signalled) = 0;
+};
+
+class ToolHealth {
+public:
+    // `launchFinished` is the supervision's own flag, read when an end comes.
+    ToolHealth(platform::Platform& platform, ToolRowsView& view, MonotonicTickCount& tickCount,
+               const bool& launchFinished);
+    ~ToolHealth();
+    ToolHealth(const ToolHealth&) = delete;
+    ToolHealth& operator=(const ToolHealth&) = delete;
+
+    void setJournal(JournalSink& journal) { m_journal = &journal; }
+    // Without notifiers nothing is watched, and supervision is the periodic
+    // verification alone.
+    void setNotifiers(EndNotifiers* notifiers);
+
+    // What the supervision tells -------------------------------------------
+    void started(int tool);
+    void killClicked(int tool);
+    // A verification was answered: found arms the watch; found or absent
+    // makes a pending verification after an end needless.
+    void verified(int tool, platform::WindowPresence presence);
+
+    // What the supervision asks --------------------------------------------
+    bool watched(int tool) const;
+    // The tools whose window the memory pass looks for: those with "Vérifier"
+    // or verified during this run, whose processes are not watched.
+    std::vector<int> toolsToLookFor();
+    // Arms the watch of tools whose window was just found; a tool whose
+    // processes could not be listed stays unwatched, looked for again.
+    void arm(const std::vector<int>& tools);
+    // The tools whose verification after an end is due now.
+    std::vector<int> endVerificationsDue(bool launchFinished);
+    // Processes with the tool's executable name, running as the settle ends;
+    // those found are watched.
+    RunningProcesses watchRunning(int tool);
+
+    // The state of one tool, for the tests.
+    const ToolEndState& state(int tool) const { return m_states.at(static_cast<std::size_t>(tool)); }
+
+private:
+    struct Watched {
+        std::unique_ptr<platform::ProcessEndWatch> watch;
+        // Destroyed before the watch that holds what it waits on.
+        std::unique_ptr<EndNotifiers::Subscription> subscription;
+    };
+    void hold(int tool, platform::ProcessEndWatches watches);
+    void processEnded(int tool, std::uint32_t pid);
+
+    platform::Platform& m_platform;
+    ToolRowsView& m_view;
+    MonotonicTickCount& m_tickCount;
+    const bool& m_launchFinished;
+    JournalSink* m_journal = &noJournal();
+    EndNotifiers* m_notifiers = nullptr;
+    std::array<ToolEndState, ToolCount> m_states{};
+    std::array<bool, ToolCount> m_verifiedThisRun{};
+    std::array<std::vector<Watched>, ToolCount> m_watches;
+};
+
+}  // namespace tolvane
