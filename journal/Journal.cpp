@@ -20,6 +20,8 @@ JournalSeverity journalSeverity(JournalEvent event) {
         case JournalEvent::ToolRestartedByVerification:
         case JournalEvent::ToolRestartedAfterEnd:
         case JournalEvent::ToolEnded:
+        case JournalEvent::ToolLoopBegan:
+        case JournalEvent::ToolLoopLasts:
         case JournalEvent::LastRunEndedUnexpectedly:
         case JournalEvent::LastRunEndingUnknown:
         case JournalEvent::DisplayNotAnswering:
@@ -66,6 +68,11 @@ std::string_view journalText(JournalEvent event) {
         case JournalEvent::ToolEnded: return "Arrêté : son dernier processus s'est terminé";
         case JournalEvent::ToolEndedByKill:
             return "Arrêté par le bouton « Kill » : son dernier processus s'est terminé";
+        case JournalEvent::ToolLoopBegan:
+            return "Redémarre en boucle : ses relances et ses arrêts ne sont plus écrits un à un, une ligne par heure "
+                   "les compte";
+        case JournalEvent::ToolLoopLasts: return "Redémarre toujours en boucle";
+        case JournalEvent::ToolLoopOver: return "Ne redémarre plus en boucle";
         case JournalEvent::RestarterStartRefused:
             return "Krandel n'a pas pu être démarré : pas de redémarrage quotidien aujourd'hui";
         case JournalEvent::DisplayNotAnswering:
@@ -127,6 +134,9 @@ const std::vector<JournalEvent>& allJournalEvents() {
                                                   E::ToolKilled,
                                                   E::ToolEnded,
                                                   E::ToolEndedByKill,
+                                                  E::ToolLoopBegan,
+                                                  E::ToolLoopLasts,
+                                                  E::ToolLoopOver,
                                                   E::RestarterStartRefused,
                                                   E::RestarterWaiting,
                                                   E::RestarterStartedTolvane,
@@ -161,6 +171,8 @@ bool isMergedWhenRepeated(JournalEvent event) {
         case JournalEvent::DisplayAnsweringAgain:
         case JournalEvent::NotificationAreaGone:
         case JournalEvent::NotificationAreaBack:
+        case JournalEvent::ToolLoopBegan:
+        case JournalEvent::ToolLoopOver:
         case JournalEvent::SettingsNotWritten:
         case JournalEvent::SettingsWrittenAgain:
         case JournalEvent::SettingsUnreadable:

@@ -44,6 +44,11 @@ enum class JournalEvent : int {
     // A tool's end, seen when it happens.
     ToolEnded = 2030,
     ToolEndedByKill = 2031,
+    // A tool started again and again: its restart and end lines are folded
+    // into these while it loops.
+    ToolLoopBegan = 2040,
+    ToolLoopLasts = 2041,
+    ToolLoopOver = 2042,
 
     RestarterStartRefused = 3001,
     // Krandel's own journal.
@@ -249,6 +254,9 @@ class JournalSink {
 public:
     virtual ~JournalSink() = default;
     virtual void record(const JournalEntry&) {}
+    // A line folded into a looping tool's lines: not written, but a restart
+    // still counts in today's tally.
+    virtual void fold(const JournalEntry&) {}
     virtual RestartsToday restartsToday(int /*tool*/) { return {}; }
 };
 

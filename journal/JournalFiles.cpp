@@ -210,6 +210,14 @@ void JournalFiles::record(const JournalEntry& entry) {
     }
 }
 
+void JournalFiles::fold(const JournalEntry& entry) {
+    try {
+        if (isRestartEvent(entry.event) && entry.tool) m_restarts.note(*entry.tool, clock().local);
+    } catch (...) {
+        // Only the tooltip's count is lost.
+    }
+}
+
 RestartsToday JournalFiles::restartsToday(int tool) {
     return m_restarts.today(tool, std::chrono::floor<std::chrono::days>(clock().local));
 }

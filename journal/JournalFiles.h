@@ -27,6 +27,7 @@ public:
     static std::string standardFolder(const std::string& application);
 
     void record(const JournalEntry& entry) override;
+    void fold(const JournalEntry& entry) override;
     RestartsToday restartsToday(int tool) override;
     // Removes the files older than 31 days.
     void removeExpiredFiles();

@@ -1,7 +1,8 @@
 // The journal on a real disk: a day's file cut short never stops a start, a
 // line reaches the file whole or not at all (and a file that cannot be
-// written is told once, in the system's log too), and the repeats a run
-// still owes are written before its closing line.
+// written is told once, in the system's log too), the repeats a run still
+// owes are written before its closing line, and a line folded into a loop's
+// is counted without being written.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -124,6 +125,18 @@ TEST(JournalOnDisk, RepeatsStillMergedAreWrittenBeforeTheClosingLine) {
     journal = disk.open();
     journal->beginRun({});
     EXPECT_EQ(journal->restartsToday(6), (RestartsToday{3, hours{3} + minutes{59} + seconds{50}}));
+}
+
+TEST(JournalOnDisk, AFoldedRestartIsCountedButNotWritten) {
+    JournalOnDisk disk;
+    auto journal = disk.open();
+    journal->record({JournalEvent::ToolRestartedByVerification, 6, {}});
+    disk.now.local = at(8, 3, 5, 0);
+    journal->fold({JournalEvent::ToolRestartedAfterEnd, 6, {}});
+    journal->fold({JournalEvent::ToolEnded, 6, {}});
+    EXPECT_EQ(disk.today(), "2026-12-08 03:00:00 +0100" + Restart + "\n");
+    EXPECT_EQ(disk.logged.size(), 1u);
+    EXPECT_EQ(journal->restartsToday(6), (RestartsToday{2, hours{3} + minutes{5}}));
 }
 
 }  // namespace
