@@ -44,6 +44,18 @@ void ToolHealth::started(int tool) {
     if (isToolIndex(tool)) toolStarted(m_states[static_cast<std::size_t>(tool)], m_tickCount());
 }
 
+void ToolHealth::restarted(int tool, const JournalEntry& restart) {
+    if (!isToolIndex(tool)) return;
+    const ToolLoop::Step step = m_loops[static_cast<std::size_t>(tool)].restarted(m_tickCount());
+    // The end of a loop gone quiet, or its hour's line, comes before the
+    // restart; the loop's first line stands for the restart that made it.
+    journalLoop(tool, step.line);
+    if (step.fold)
+        m_journal->fold(restart);
+    else
+        m_journal->record(restart);
+}
+
 void ToolHealth::killClicked(int tool) {
     if (isToolIndex(tool)) tolvane::killClicked(m_states[static_cast<std::size_t>(tool)], m_tickCount());
 }
@@ -53,6 +65,7 @@ void ToolHealth::verified(int tool, platform::WindowPresence presence) {
     const auto at = static_cast<std::size_t>(tool);
     m_verifiedThisRun[at] = true;
     verificationAnswered(m_states[at]);
+    if (presence == platform::WindowPresence::Found) seenRunning(tool);
     if (armsWatch(presence, watched(tool))) arm({tool});
 }
 
@@ -71,6 +84,7 @@ std::vector<int> ToolHealth::toolsToLookFor() {
 }
 
 void ToolHealth::arm(const std::vector<int>& tools) {
+    for (const int tool : tools) seenRunning(tool);
     if (!m_notifiers || tools.empty()) return;
     std::vector<std::string> names;
     for (const int tool : tools) names.emplace_back(*toolBaseName(tool));
@@ -113,6 +127,7 @@ RunningProcesses ToolHealth::watchRunning(int tool) {
     if (!found || found->empty()) return RunningProcesses::Unknown;
     auto& watches = found->front();
     if (watches.empty()) return RunningProcesses::None;
+    seenRunning(tool);
     if (m_notifiers) hold(tool, std::move(watches));
     return RunningProcesses::Some;
 }
@@ -129,11 +144,62 @@ void ToolHealth::processEnded(int tool, std::uint32_t pid) {
     const EndContext context{m_tickCount(), m_view.checkValue(tool) == 1, m_launchFinished,
                              periodSeconds(m_view.periodIndex(tool))};
     const EndOutcome outcome = lastProcessEnded(m_states[static_cast<std::size_t>(tool)], context);
+    const ToolLoop::Step step = m_loops[static_cast<std::size_t>(tool)].ended(context.now);
+    journalLoop(tool, step.line);
     JournalEntry entry{outcome.byKillButton ? JournalEvent::ToolEndedByKill : JournalEvent::ToolEnded, tool, {}};
     entry.details.push_back({"processus", std::to_string(pid)});
     if (exitCode) entry.details.push_back({"code de sortie", exitCodeText(*exitCode)});
     if (outcome.ranMs) entry.details.push_back({"depuis son démarrage", secondsText(*outcome.ranMs)});
     entry.details.push_back({"suite", followUpText(outcome)});
+    // The "Kill" button's end is the operator's doing, never folded.
+    if (step.fold && !outcome.byKillButton)
+        m_journal->fold(entry);
+    else
+        m_journal->record(entry);
+}
+
+void ToolHealth::loopTick() {
+    // Every fifteen seconds: nothing is read while no tool loops.
+    std::optional<std::int64_t> now;
+    for (int i = 0; i < ToolCount; ++i) {
+        auto& loop = m_loops[static_cast<std::size_t>(i)];
+        if (!loop.looping()) continue;
+        if (!now) now = m_tickCount();
+        journalLoop(i, loop.tick(*now));
+    }
+}
+
+std::optional<std::string> ToolHealth::loopTooltip(int tool) {
+    if (!isToolIndex(tool)) return std::nullopt;
+    const auto& loop = m_loops[static_cast<std::size_t>(tool)];
+    return loop.looping() ? loop.tooltip(m_tickCount()) : std::nullopt;
+}
+
+void ToolHealth::journalLoop(int tool, const std::optional<LoopLine>& line) {
+    if (!line) return;
+    const auto count = [](int n) { return std::to_string(n); };
+    JournalEntry entry{JournalEvent::ToolLoopBegan, tool, {}};
+    switch (line->kind) {
+        case LoopLine::Kind::Began:
+            entry.details.push_back({"relances en 10 min", count(line->restartsInWindow)});
+            break;
+        case LoopLine::Kind::Lasts:
+            entry.event = JournalEvent::ToolLoopLasts;
+            entry.details.push_back({"relances dans l'heure", count(line->restartsSinceLine)});
+            entry.details.push_back({"arrêts vus dans l'heure", count(line->endsSinceLine)});
+            entry.details.push_back({"relances depuis le début", count(line->restartsInLoop)});
+            entry.details.push_back({"depuis", loopDurationText(line->lastedMs)});
+            break;
+        case LoopLine::Kind::Over:
+            entry.event = JournalEvent::ToolLoopOver;
+            entry.details.push_back(
+                {"raison", line->held ? "tourne depuis 10 min sans s'arrêter" : "n'a plus été relancé depuis 10 min"});
+            entry.details.push_back({"relances depuis la ligne précédente", count(line->restartsSinceLine)});
+            entry.details.push_back({"arrêts vus depuis la ligne précédente", count(line->endsSinceLine)});
+            entry.details.push_back({"relances en tout", count(line->restartsInLoop)});
+            entry.details.push_back({"durée de la boucle", loopDurationText(line->lastedMs)});
+            break;
+    }
     m_journal->record(entry);
 }
 

@@ -1,12 +1,15 @@
 #pragma once
-// What a tool's health needs beyond "its window exists": here, its end seen
-// when it happens. Once a verification (or the memory pass's sweep) has seen
-// a tool's window, the processes then running with its executable name are
-// watched through the system's own notice of their end; when the last of them
-// ends, the end is journaled and, for a tool with "Vérifier", a verification
-// is made due after a short settle (ToolEndRules.h). The decisions are the
-// pure rules; this class holds the watches and applies them. It has no Qt:
-// the event loop's notifiers come in through EndNotifiers.
+// What a tool's health needs beyond "its window exists": its end seen when
+// it happens, and a tool that keeps being started again. Once a verification
+// (or the memory pass's sweep) has seen a tool's window, the processes then
+// running with its executable name are watched through the system's own
+// notice of their end; when the last of them ends, the end is journaled and,
+// for a tool with "Vérifier", a verification is made due after a short
+// settle (ToolEndRules.h). A tool restarted three times within ten minutes
+// is "en boucle" (ToolLoopRules.h): its restart and end lines are folded
+// into the loop's own. The decisions are the pure rules; this class holds
+// the watches and applies them. It has no Qt: the event loop's notifiers
+// come in through EndNotifiers.
 
 #include <array>
 #include <cstdint>
@@ -19,6 +22,7 @@
 #include "platform/platform.h"
 #include "supervisor/core/ToolTable.h"
 #include "supervisor/supervision/ToolEndRules.h"
+#include "supervisor/supervision/ToolLoopRules.h"
 
 namespace tolvane {
 
@@ -55,6 +59,9 @@ public:
 
     // What the supervision tells -------------------------------------------
     void started(int tool);
+    // The supervision started the tool again (`restart` is its journal
+    // line): the line is written, or folded into the loop's.
+    void restarted(int tool, const JournalEntry& restart);
     void killClicked(int tool);
     // A verification was answered: found arms the watch; found or absent
     // makes a pending verification after an end needless.
@@ -73,6 +80,10 @@ public:
     // Processes with the tool's executable name, running as the settle ends;
     // those found are watched.
     RunningProcesses watchRunning(int tool);
+    // The loops' hourly lines and their ends, on the memory pass.
+    void loopTick();
+    // "Redémarre en boucle : 5 fois en 10 min" while the tool loops.
+    std::optional<std::string> loopTooltip(int tool);
 
     // The state of one tool, for the tests.
     const ToolEndState& state(int tool) const { return m_states.at(static_cast<std::size_t>(tool)); }
@@ -85,6 +96,8 @@ private:
     };
     void hold(int tool, platform::ProcessEndWatches watches);
     void processEnded(int tool, std::uint32_t pid);
+    void seenRunning(int tool) { m_loops[static_cast<std::size_t>(tool)].seenRunning(); }
+    void journalLoop(int tool, const std::optional<LoopLine>& line);
 
     platform::Platform& m_platform;
     ToolRowsView& m_view;
@@ -95,6 +108,7 @@ private:
     std::array<ToolEndState, ToolCount> m_states{};
     std::array<bool, ToolCount> m_verifiedThisRun{};
     std::array<std::vector<Watched>, ToolCount> m_watches;
+    std::array<ToolLoop, ToolCount> m_loops{};
 };
 
 }  // namespace tolvane

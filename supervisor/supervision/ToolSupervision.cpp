@@ -51,7 +51,11 @@ bool ToolSupervision::LaunchProcess(int index, bool standby, const std::string& 
     }
     entry.details.insert(entry.details.end(), cause.details.begin(), cause.details.end());
     entry.details.push_back({"arguments", commandArguments});
-    m_journal->record(entry);
+    // A restart by the supervision itself may be folded into a loop's lines.
+    if (result.started && isRestartEvent(cause.event))
+        m_health.restarted(index, entry);
+    else
+        m_journal->record(entry);
     if (result.started) m_health.started(index);
     return result.started;
 }
@@ -252,6 +256,7 @@ void ToolSupervision::TimerMemoire_Timer() {
     }
     for (int i = 0; i < ToolCount; ++i) m_view.setMemoryText(i, figures[static_cast<std::size_t>(i)]);
     m_view.setOwnMemoryText(std::to_string(MemoryUsage()));
+    m_health.loopTick();
 
     // One question for every tool still to be watched; an unknown answer
     // arms nothing and is asked again at the next pass.

@@ -384,7 +384,10 @@ bool Frm_Main::eventFilter(QObject* watched, QEvent* event) {
         const auto label = std::find(Label.begin(), Label.end(), watched);
         if (label != Label.end()) {
             const int tool = static_cast<int>(label - Label.begin());
-            (*label)->setToolTip(QString::fromStdString(restartTooltip(m_journal->restartsToday(tool))));
+            // A looping tool says so first, above today's restarts.
+            std::string tip = restartTooltip(m_journal->restartsToday(tool));
+            if (const auto loop = m_supervision->health().loopTooltip(tool)) tip = *loop + "\n" + tip;
+            (*label)->setToolTip(QString::fromStdString(tip));
         }
     }
     return QWidget::eventFilter(watched, event);

@@ -187,8 +187,8 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     // A tool's name shows today's restarts by verification as its tooltip,
-    // read from the journal when the pointer rests on it (nothing is kept
-    // up to date on the ticks).
+    // and whether it loops, read when the pointer rests on it (nothing is
+    // kept up to date on the ticks).
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:

@@ -1,6 +1,7 @@
 // The real Tolvane seeing a real stand-in's end when it happens: a killed
-// tool verified every "05 Min" is back within seconds, and a tool that
-// restarts itself is watched again, never started a second time.
+// tool verified every "05 Min" is back within seconds, a tool that restarts
+// itself is watched again, never started a second time, and a tool that
+// dies at every start is journaled as one loop.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -134,3 +135,31 @@ TEST(ToolEnd, AToolThatRestartsItselfIsWatchedAgainAndNeverStartedTwice) {
 }
 
 }  // namespace
+
+TEST(ToolEnd, AToolThatDiesAtEveryStartIsJournaledAsOneLoop) {
+    Station s;
+    s.standinOptions("VX8_Player_A", "exit_after_ms=300\n");
+    s.launchAndVerifyEveryMinute(12);  // three seconds at twenty times the speed
+    const pid_t tolvane = s.startTolvane({}, "@2026-12-08 10:00:00 x20");
+
+    // The third restart makes the loop; four more follow it.
+    const std::regex began(" 2040 \\[12 VX8_Player_A\\] Redémarre en boucle : .* \\| relances en 10 min : 3$");
+    ASSERT_TRUE(waitUntil([&] { return linesMatching(s.journalLines(), began) == 1; }, 60s))
+        << whatHappened(s, tolvane);
+    const auto startsAtLoop = s.startsOf("VX8_Player_A").size();
+    ASSERT_TRUE(waitUntil([&] { return s.startsOf("VX8_Player_A").size() >= startsAtLoop + 4; }, 60s))
+        << whatHappened(s, tolvane);
+
+    // Its restart and end lines stop at the loop's line, which is written
+    // once; before it, at most the two restarts that came first.
+    const auto lines = s.journalLines();
+    const auto loopLine =
+        std::find_if(lines.begin(), lines.end(), [&](const std::string& l) { return std::regex_search(l, began); });
+    ASSERT_NE(loopLine, lines.end());
+    const std::regex restartOrEnd(" 20(0[34]|30) \\[12 VX8_Player_A\\] ");
+    const std::vector<std::string> before(lines.begin(), loopLine), after(loopLine + 1, lines.end());
+    EXPECT_LE(linesMatching(before, std::regex(" 200[34] \\[12 VX8_Player_A\\] ")), 2u) << whatHappened(s, tolvane);
+    EXPECT_EQ(linesMatching(after, restartOrEnd), 0u) << whatHappened(s, tolvane);
+    EXPECT_EQ(linesMatching(lines, began), 1u);
+    EXPECT_EQ(linesMatching(lines, std::regex(" 204[12] ")), 0u);
+}

@@ -2,7 +2,8 @@
 // by a window found (at a verification or the memory pass's sweep), the
 // verification two seconds after the last process's end, a program that
 // restarted itself, answers the system could not give, the "Kill" button,
-// the launch sequence, an unticked "Vérifier", and the back-off.
+// the launch sequence, an unticked "Vérifier", the back-off, and a tool that
+// keeps dying journaled as a loop.
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -19,14 +20,23 @@ using platform::WindowPresence;
 
 class RecordingJournal final : public JournalSink {
 public:
-    void record(const JournalEntry& entry) override { entries.push_back(entry); }
-    std::vector<JournalEntry> of(JournalEvent event) const {
+    void record(const JournalEntry& entry) override {
+        entries.push_back(entry);
+        given.push_back(entry);
+    }
+    void fold(const JournalEntry& entry) override {
+        folded.push_back(entry);
+        given.push_back(entry);
+    }
+    std::vector<JournalEntry> of(JournalEvent event, bool written = true) const {
         std::vector<JournalEntry> found;
-        for (const auto& e : entries)
+        for (const auto& e : written ? entries : folded)
             if (e.event == event) found.push_back(e);
         return found;
     }
     std::vector<JournalEntry> entries;
+    std::vector<JournalEntry> folded;
+    std::vector<JournalEntry> given;  // written or folded, in order
 };
 
 std::string detail(const JournalEntry& entry, const std::string& label) {
@@ -321,7 +331,7 @@ TEST_F(ToolEndTest, ASettleDoublesForAToolThatKeepsDyingSoonAfterItsStart) {
     std::vector<std::string> follows;
     std::uint32_t pid = 600;
     for (int round = 0; round < 4; ++round) {
-        follows.push_back(detail(journal.entries.back(), "suite"));
+        follows.push_back(detail(journal.given.back(), "suite"));
         // Tick until the verification after the end has started it again.
         const auto before = platform.starts.size();
         for (int k = 0; k < 400 && platform.starts.size() == before; ++k) {
@@ -338,11 +348,98 @@ TEST_F(ToolEndTest, ASettleDoublesForAToolThatKeepsDyingSoonAfterItsStart) {
         advance(seconds{5});
         ends(pid);
     }
-    follows.push_back(detail(journal.entries.back(), "suite"));
+    follows.push_back(detail(journal.given.back(), "suite"));
     EXPECT_EQ(follows,
               (std::vector<std::string>{"vérification dans 2 s", "vérification dans 2 s", "vérification dans 4 s",
                                         "vérification dans 8 s", "vérification dans 16 s"}));
-    EXPECT_EQ(detail(journal.entries.back(), "depuis son démarrage"), "20 s");
+    // From its third restart on, its end lines are folded into its loop's.
+    EXPECT_EQ(detail(journal.given.back(), "depuis son démarrage"), "20 s");
+}
+
+TEST_F(ToolEndTest, AToolThatKeepsDyingIsJournaledAsOneLoopWithItsLinesFolded) {
+    verify(kPlayer, 0);  // "01 Min"
+    startSupervising();
+    // Each copy shows its window at once and, while `dying`, dies 20 s
+    // after its start; the memory pass runs every 15 s.
+    bool dying = true;
+    std::size_t given = 0;
+    std::optional<std::uint32_t> alive;
+    std::uint32_t bornAt = 0, pid = 600;
+    int ended = 0, second = 0;
+    std::vector<std::uint32_t> startTicks;
+    const auto run = [&](seconds length) {
+        for (seconds t{0}; t < length; ++t) {
+            advance(seconds{1});
+            supervision.TimerCheck_Timer();
+            if (platform.starts.size() > given) {
+                given = platform.starts.size();
+                running(kPlayer, ++pid);
+                alive = pid, bornAt = platform.tick;
+                startTicks.push_back(platform.tick);
+            }
+            if (dying && alive && platform.tick - bornAt >= 20'000) {
+                ends(*alive);
+                alive.reset();
+                ++ended;
+            }
+            if (++second % 15 == 0) supervision.TimerMemoire_Timer();
+        }
+    };
+    const auto restartLines = [&](bool written) {
+        return journal.of(JournalEvent::ToolRestartedByVerification, written).size() +
+               journal.of(JournalEvent::ToolRestartedAfterEnd, written).size();
+    };
+
+    run(minutes{70});
+    // Two restarts and two ends are written; the third restart makes the
+    // loop, whose line stands for it and for all that follow.
+    const auto began = journal.of(JournalEvent::ToolLoopBegan);
+    ASSERT_EQ(began.size(), 1u);
+    EXPECT_EQ(began[0].tool, kPlayer);
+    EXPECT_EQ(detail(began[0], "relances en 10 min"), "3");
+    EXPECT_EQ(restartLines(true), 2u);
+    EXPECT_EQ(journal.of(JournalEvent::ToolEnded).size(), 2u);
+    ASSERT_GT(platform.starts.size(), 40u);
+    EXPECT_EQ(restartLines(false), platform.starts.size() - 2);
+    EXPECT_EQ(journal.of(JournalEvent::ToolEnded, false).size(), static_cast<std::size_t>(ended - 2));
+    // Its hour's line counts what was folded.
+    const auto lasts = journal.of(JournalEvent::ToolLoopLasts);
+    ASSERT_EQ(lasts.size(), 1u);
+    EXPECT_EQ(std::stoi(detail(lasts[0], "relances depuis le début")),
+              3 + std::stoi(detail(lasts[0], "relances dans l'heure")));
+    EXPECT_EQ(detail(lasts[0], "depuis"), "1 h 00 min");
+    // The tooltip counts the restarts of the last ten minutes.
+    const auto recent = std::count_if(startTicks.begin(), startTicks.end(),
+                                      [&](std::uint32_t t) { return platform.tick - t < 600'000; });
+    EXPECT_EQ(supervision.health().loopTooltip(kPlayer),
+              "Redémarre en boucle : " + std::to_string(recent) + " fois en 10 min");
+
+    // The "Kill" button's end is the operator's: written even in a loop.
+    ASSERT_TRUE(alive);
+    supervision.TimerMemoire_Timer();
+    supervision.CommandKillProcess_Click(kPlayer);
+    advance(milliseconds{300});
+    ends(*alive);
+    alive.reset();
+    EXPECT_EQ(journal.of(JournalEvent::ToolEndedByKill).size(), 1u);
+
+    // Its periodic verification brings it back (folded); it holds ten
+    // minutes, and the loop is over.
+    dying = false;
+    const auto startsBefore = platform.starts.size();
+    run(minutes{12});
+    EXPECT_EQ(platform.starts.size(), startsBefore + 1);
+    EXPECT_EQ(restartLines(true), 2u);
+    const auto over = journal.of(JournalEvent::ToolLoopOver);
+    ASSERT_EQ(over.size(), 1u);
+    EXPECT_EQ(detail(over[0], "raison"), "tourne depuis 10 min sans s'arrêter");
+    EXPECT_EQ(detail(over[0], "relances en tout"), std::to_string(platform.starts.size()));
+    EXPECT_EQ(journal.entries.back().event, JournalEvent::ToolLoopOver);
+    EXPECT_EQ(supervision.health().loopTooltip(kPlayer), std::nullopt);
+
+    // Over: its next end is written again.
+    ends(*alive);
+    EXPECT_EQ(journal.of(JournalEvent::ToolEnded).size(), 3u);
 }
 
 }  // namespace

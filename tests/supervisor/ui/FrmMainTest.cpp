@@ -651,6 +651,14 @@ private slots:
         // Read again at each rest of the pointer, not kept from the first.
         journal.today = {4, std::chrono::hours{4}};
         QCOMPARE(tooltipOf(5), QStringLiteral("Relancé 4 fois aujourd'hui, la dernière fois à 04:00:00"));
+        // Started again three times within ten minutes, it loops: said first.
+        for (int k = 0; k < 3; ++k) {
+            h.platform.tick += 60'000;
+            w.supervision().LaunchProcess(5, false, "", {JournalEvent::ToolRestartedByVerification, {}});
+        }
+        QCOMPARE(tooltipOf(5), QStringLiteral("Redémarre en boucle : 3 fois en 10 min\nRelancé 4 fois aujourd'hui, la "
+                                              "dernière fois à 04:00:00"));
+        QCOMPARE(tooltipOf(6), QStringLiteral("Aucune relance aujourd'hui"));
     }
 };
 
