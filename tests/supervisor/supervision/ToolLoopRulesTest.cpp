@@ -12,106 +12,79 @@
 namespace tolvane {
 namespace {
 
-constexpr std::int64_t S = 1000;
-constexpr std::int64_t T0 = 5'000'000;  // any tick: only differences count
-
 std::string describe(const std::optional<LoopLine>& line) {
     if (!line) return "";
     const auto n = [](int v) { return std::to_string(v); };
-    const std::string counts = n(line->restartsSinceLine) + "/" + n(line->endsSinceLine) + " of " +
-                               n(line->restartsInLoop) + " after " + loopDurationText(line->lastedMs);
-    switch (line->kind) {
-        case LoopLine::Kind::Began: return " began " + n(line->restartsInWindow);
-        case LoopLine::Kind::Lasts: return " lasts " + counts;
-        case LoopLine::Kind::Over: return std::string(line->held ? " over held " : " over quiet ") + counts;
-    }
-    return " ?";
+    if (line->kind == LoopLine::Kind::Began) return " began " + n(line->restartsInWindow);
+    return std::string(line->kind == LoopLine::Kind::Lasts ? " lasts "
+                       : line->held                        ? " held "
+                                                           : " quiet ") +
+           n(line->restartsSinceLine) + "/" + n(line->endsSinceLine) + " of " + n(line->restartsInLoop) + " after " +
+           loopDurationText(line->lastedMs);
 }
 
-std::string describe(const ToolLoop::Step& step) { return (step.fold ? "fold" : "write") + describe(step.line); }
-
 TEST(ToolLoopRules, RestartsEndsAndTicksOfALoop) {
-    enum class Do { Restart, End, Seen, Tick, Tooltip };
+    enum Do { Restart, End, Seen, Tick, Tip };
     struct Row {
-        const char* scenario;  // a new one starts with a fresh tool
+        char tool;  // a new letter, a fresh tool
         Do what;
-        std::int64_t at;  // ms after T0
+        std::int64_t at;  // seconds
         const char* expected;
-        int times = 1;  // the same, `every` ms apart; the last one's answer
+        int times = 1;  // repeated every `every` seconds; the last answer
         std::int64_t every = 0;
     };
     const std::vector<Row> rows{
-        {"the third restart within ten minutes", Do::Restart, 0, "write"},
-        {"the third restart within ten minutes", Do::Restart, 300 * S, "write"},
-        {"the third restart within ten minutes", Do::Tooltip, 300 * S, "-"},
-        {"the third restart within ten minutes", Do::Restart, 600 * S - 1, "fold began 3"},
-        {"the third restart within ten minutes", Do::Tooltip, 600 * S - 1, "Redémarre en boucle : 3 fois en 10 min"},
-        // The first restart has left the ten minutes.
-        {"the third restart within ten minutes", Do::Tooltip, 600 * S, "Redémarre en boucle : 2 fois en 10 min"},
-        {"the third restart within ten minutes", Do::End, 610 * S, "fold"},
-        {"the third restart within ten minutes", Do::Restart, 620 * S, "fold"},
-        {"the third restart within ten minutes", Do::Tooltip, 620 * S, "Redémarre en boucle : 3 fois en 10 min"},
-
-        {"three restarts over ten minutes", Do::Restart, 0, "write"},
-        {"three restarts over ten minutes", Do::Restart, 300 * S, "write"},
-        {"three restarts over ten minutes", Do::Restart, 600 * S, "write"},
-        {"three restarts over ten minutes", Do::End, 601 * S, "write"},
-
-        {"a loop an hour long that then holds", Do::Restart, 0, "fold began 3", 3, 60 * S},
-        {"a loop an hour long that then holds", Do::End, 125 * S, "fold"},
-        {"a loop an hour long that then holds", Do::Restart, 420 * S, "fold", 11, 300 * S},  // to 3420 s
-        {"a loop an hour long that then holds", Do::Tick, 3719 * S, "-"},
-        {"a loop an hour long that then holds", Do::Tick, 3720 * S, "- lasts 11/1 of 14 after 1 h 00 min"},
-        {"a loop an hour long that then holds", Do::Tick, 3721 * S, "-"},
-        {"a loop an hour long that then holds", Do::Restart, 3900 * S, "fold"},
-        {"a loop an hour long that then holds", Do::Seen, 3910 * S, ""},
-        {"a loop an hour long that then holds", Do::Tick, 4499 * S, "-"},
-        {"a loop an hour long that then holds", Do::Tooltip, 4499 * S, "Redémarre en boucle : 1 fois en 10 min"},
-        {"a loop an hour long that then holds", Do::Tooltip, 4500 * S, "-"},
-        {"a loop an hour long that then holds", Do::Tick, 4500 * S, "- over held 1/0 of 15 after 1 h 13 min"},
-        {"a loop an hour long that then holds", Do::Tick, 4501 * S, "-"},
-        // Over: an end is written again, and one restart makes no loop.
-        {"a loop an hour long that then holds", Do::End, 4600 * S, "write"},
-        {"a loop an hour long that then holds", Do::Restart, 4610 * S, "write"},
-
-        // Seen, then ended: not held. Nothing started it again (its
-        // "Vérifier" unticked): over all the same.
-        {"a loop not started again", Do::Restart, 0, "fold began 3", 3, 60 * S},
-        {"a loop not started again", Do::Seen, 125 * S, ""},
-        {"a loop not started again", Do::End, 130 * S, "fold"},
-        {"a loop not started again", Do::Tick, 720 * S, "- over quiet 0/1 of 3 after 10 min"},
-
-        // The memory pass's tick had not come yet: the restart closes the
-        // quiet loop first, and is written.
-        {"a restart after a quiet loop", Do::Restart, 0, "fold began 3", 3, 60 * S},
-        {"a restart after a quiet loop", Do::Seen, 130 * S, ""},
-        {"a restart after a quiet loop", Do::Restart, 725 * S, "write over held 0/0 of 3 after 10 min"},
-        {"a restart after a quiet loop", Do::Restart, 730 * S, "write"},
-        {"a restart after a quiet loop", Do::Restart, 735 * S, "fold began 3"},
+        {'a', Restart, 0, "write"},
+        {'a', Restart, 300, "write"},
+        {'a', Tip, 300, "-"},
+        {'a', Restart, 599, "fold began 3"},
+        {'a', Tip, 599, "Redémarre en boucle : 3 fois en 10 min"},
+        {'a', Tip, 600, "Redémarre en boucle : 2 fois en 10 min"},  // the first has left the ten minutes
+        {'a', End, 610, "fold"},
+        {'a', Restart, 620, "fold"},
+        // Three restarts over ten minutes make no loop.
+        {'b', Restart, 0, "write", 3, 300},
+        {'b', End, 601, "write"},
+        // An hour long, then seen running for ten minutes.
+        {'c', Restart, 0, "fold began 3", 3, 60},
+        {'c', End, 125, "fold"},
+        {'c', Restart, 420, "fold", 11, 300},  // to 3420 s
+        {'c', Tick, 3719, "-"},
+        {'c', Tick, 3720, "- lasts 11/1 of 14 after 1 h 00 min"},
+        {'c', Restart, 3900, "fold"},
+        {'c', Seen, 3910, ""},
+        {'c', Tick, 4499, "-"},
+        {'c', Tip, 4499, "Redémarre en boucle : 1 fois en 10 min"},
+        {'c', Tip, 4500, "-"},
+        {'c', Tick, 4500, "- held 1/0 of 15 after 1 h 13 min"},
+        {'c', End, 4600, "write"},
+        // Seen, then ended, and not started again: over, not held.
+        {'d', Restart, 0, "fold began 3", 3, 60},
+        {'d', Seen, 125, ""},
+        {'d', End, 130, "fold"},
+        {'d', Tick, 720, "- quiet 0/1 of 3 after 10 min"},
+        // Before the tick: a restart closes the quiet loop first.
+        {'e', Restart, 0, "fold began 3", 3, 60},
+        {'e', Seen, 130, ""},
+        {'e', Restart, 725, "write held 0/0 of 3 after 10 min"},
+        {'e', Restart, 735, "fold began 3", 2, 5},
     };
-    std::string scenario;
+    char tool = 0;
     ToolLoop loop;
     for (const Row& r : rows) {
-        if (r.scenario != scenario) {
-            scenario = r.scenario;
-            loop = ToolLoop{};
-        }
+        if (r.tool != tool) tool = r.tool, loop = ToolLoop{};
         std::string got;
         for (int k = 0; k < r.times; ++k) {
-            const std::int64_t now = T0 + r.at + k * r.every;
-            switch (r.what) {
-                case Do::Restart: got = describe(loop.restarted(now)); break;
-                case Do::End: got = describe(loop.ended(now)); break;
-                case Do::Seen: loop.seenRunning(); break;
-                case Do::Tick: got = "-" + describe(loop.tick(now)); break;
-                case Do::Tooltip: got = loop.tooltip(now).value_or("-"); break;
-            }
+            const std::int64_t now = 5'000'000 + (r.at + k * r.every) * 1000;
+            const auto step = [](const ToolLoop::Step& s) { return (s.fold ? "fold" : "write") + describe(s.line); };
+            if (r.what == Restart) got = step(loop.restarted(now));
+            if (r.what == End) got = step(loop.ended(now));
+            if (r.what == Seen) loop.seenRunning();
+            if (r.what == Tick) got = "-" + describe(loop.tick(now));
+            if (r.what == Tip) got = loop.tooltip(now).value_or("-");
         }
-        EXPECT_EQ(got, r.expected) << scenario << ", at " << r.at / S << " s";
+        EXPECT_EQ(got, r.expected) << tool << " at " << r.at << " s";
     }
-    EXPECT_EQ(loopDurationText(59'999), "59 s");
-    EXPECT_EQ(loopDurationText(3'599'999), "59 min");
-    EXPECT_EQ(loopDurationText(7'500'000), "2 h 05 min");
 }
 
 }  // namespace
