@@ -544,16 +544,28 @@ void RestartTally::noteLine(std::string_view line) {
     if (!y || !mo || !d || !h || !mi || !s) return;
     const year_month_day date{year{*y}, month{static_cast<unsigned>(*mo)}, day{static_cast<unsigned>(*d)}};
     if (!date.ok()) return;
-    // A restart by verification, or by the verification that follows an end.
+    // A restart by verification, or by the verification that follows an end;
+    // while a tool loops, its restarts are folded into the loop's lines,
+    // which count them: the first for the restart that made the loop, the
+    // others in a detail of their own.
     const auto eventAt = line.find(' ', 20);  // after the offset
     if (eventAt == std::string_view::npos) return;
-    JournalEvent restart{};
-    std::string_view prefix;
-    for (const auto& [event, eventPrefix] : {std::pair{JournalEvent::ToolRestartedByVerification, " 2003 ["},
-                                             std::pair{JournalEvent::ToolRestartedAfterEnd, " 2004 ["}}) {
-        if (part(eventAt, std::string_view(eventPrefix).size()) == eventPrefix) restart = event, prefix = eventPrefix;
-    }
-    if (prefix.empty()) return;
+    struct Counted {
+        JournalEvent event;
+        std::string_view prefix;
+        std::string_view countLabel;  // empty: the line is one restart
+    };
+    static constexpr Counted counted[] = {
+        {JournalEvent::ToolRestartedByVerification, " 2003 [", {}},
+        {JournalEvent::ToolRestartedAfterEnd, " 2004 [", {}},
+        {JournalEvent::ToolLoopBegan, " 2040 [", {}},
+        {JournalEvent::ToolLoopLasts, " 2041 [", " | relances dans l'heure : "},
+        {JournalEvent::ToolLoopOver, " 2042 [", " | relances depuis la ligne précédente : "}};
+    const Counted* restart = nullptr;
+    for (const auto& candidate : counted)
+        if (part(eventAt, candidate.prefix.size()) == candidate.prefix) restart = &candidate;
+    if (!restart) return;
+    const std::string_view prefix = restart->prefix;
     const auto toolStart = eventAt + prefix.size();
     const auto toolEnd = line.find(' ', toolStart);
     const auto close = line.find("] ", toolStart);
@@ -561,13 +573,23 @@ void RestartTally::noteLine(std::string_view line) {
     if (toolEnd > close) return;
     const int tool = number(part(toolStart, toolEnd - toolStart)).value_or(-1);
     if (!isToolIndex(tool)) return;
-    const std::string_view text = journalText(restart);
+    const std::string_view text = journalText(restart->event);
     if (part(close + 2, text.size()) != text) return;
+    const auto after = close + 2 + text.size();
+    if (!restart->countLabel.empty()) {
+        // The loop's count is one of its details, read up to the next one.
+        const auto label = line.find(restart->countLabel, after);
+        if (label == std::string_view::npos) return;
+        const auto from = label + restart->countLabel.size();
+        const auto to = std::min(line.find(" | ", from), line.size());
+        const auto n = number(part(from, to - from));
+        if (n && *n > 0) note(tool, local_days{date} + hours{*h} + minutes{*mi} + seconds{*s}, *n);
+        return;
+    }
     int count = 1;
     // The repeats merged into the line come right after the event's text;
     // a detail holding the same words further on is not read as a count.
     const std::string_view merged = " (répété ";
-    const auto after = close + 2 + text.size();
     if (part(after, merged.size()) == merged) {
         const auto from = after + merged.size();
         const auto to = line.find(' ', from);

@@ -171,6 +171,11 @@ TEST(RestartTally, TodaysRestartsAreCountedFromTheFileAndAsTheyHappen) {
          "2026-12-08 03:29:58 +0100 2030 [6 VX8_Tools_Data] Arrêté : son dernier processus s'est terminé",
          "2026-12-08 03:31:00 +0100 2004 [6 VX8_Tools_Data] Relancé : la vérification n'a trouvé aucune fenêtre",
          "2026-12-08 03:14:00 +0100 2003 [31 X] Relancé : la vérification n'a trouvé aucune fenêtre",
+         // a looping tool: the loop's lines count the restarts folded into them
+         "2026-12-08 05:00:00 +0100 2040 [8 VX8_Tools_FTP] Redémarre en boucle : ses relances et ses arrêts ne sont plus écrits un à un, une ligne par heure les compte | relances en 10 min : 3",
+         "2026-12-08 06:00:00 +0100 2041 [8 VX8_Tools_FTP] Redémarre toujours en boucle | relances dans l'heure : 12 | arrêts vus dans l'heure : 12 | relances depuis le début : 15 | depuis : 1 h 00 min",
+         "2026-12-08 06:20:00 +0100 2042 [8 VX8_Tools_FTP] Ne redémarre plus en boucle | raison : tourne depuis 10 min sans s'arrêter | relances depuis la ligne précédente : 4 | arrêts vus depuis la ligne précédente : 3 | relances en tout : 19 | durée de la boucle : 1 h 20 min",
+         "2026-12-08 06:21:00 +0100 2041 [8 VX8_Tools_FTP] Redémarre toujours en boucle | arrêts vus dans l'heure : 12",
          // the same words inside a detail are not a count
          "2026-12-08 02:00:00 +0100 2003 [5 VX8_Player] Relancé : la vérification n'a trouvé aucune fenêtre | arguments : (répété 9 fois",
          "garbage", "",
@@ -187,6 +192,7 @@ TEST(RestartTally, TodaysRestartsAreCountedFromTheFileAndAsTheyHappen) {
     EXPECT_EQ(restartTooltip(tally.today(6, today)), "Relancé 7 fois aujourd'hui, la dernière fois à 03:30:00");
     EXPECT_EQ(restartTooltip(tally.today(5, today)), "Relancé 1 fois aujourd'hui, la dernière fois à 02:00:00");
     EXPECT_EQ(tally.today(7, today).count, 2147483647);
+    EXPECT_EQ(tally.today(8, today), (RestartsToday{17, hours{6} + minutes{20}}));
     tally.note(6, today + hours{4} + minutes{10});
     EXPECT_EQ(tally.today(6, today), (RestartsToday{8, hours{4} + minutes{10}}));
     // Midnight: the count is the new day's own, and the old one is not shown.
