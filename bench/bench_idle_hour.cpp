@@ -68,6 +68,9 @@ public:
     std::vector<platform::WindowPresence> topLevelWindowsPresence(const std::vector<std::string>& titles) override {
         return m_real->topLevelWindowsPresence(titles);
     }
+    std::vector<platform::WindowResponse> windowsResponse(const std::vector<std::string>& titles) override {
+        return m_real->windowsResponse(titles);
+    }
     std::uint32_t rawTickCount() override { return m_tick; }
     std::chrono::local_seconds localNow() override { return m_now; }
     // The daily restart is no part of an idle hour: Krandel is never there.

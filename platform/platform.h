@@ -31,6 +31,13 @@ struct ProcessInfo {
 // more tick of waiting.
 enum class WindowPresence { Absent = 0, Found = 1, Unknown = 2 };
 
+// Whether a tool's window still takes the system's questions: it answered
+// the question asked at the previous call about it, it did not (a window
+// whose program no longer reads its messages), or unknown (no such window,
+// a window that does not take part in the question, a system that could
+// not be asked). Unknown is never taken as not answering.
+enum class WindowResponse { Answers = 0, NotAnswering = 1, Unknown = 2 };
+
 // The outcome of a start. Tests read as a bool ("if (!startProgram(...))").
 struct StartResult {
     bool started = false;
@@ -132,6 +139,18 @@ public:
             return WindowPresence::Unknown;  // no memory for a one-title list
         }
     }
+
+    // Do the windows titled titles[i] (as topLevelWindowsPresence finds them)
+    // still answer? Windows: what the system itself uses to call a window not
+    // responding (IsHungAppWindow). X11: _NET_WM_PING, for the windows that
+    // list it in WM_PROTOCOLS; each call reads the replies that came since
+    // the previous one and asks again, so NotAnswering means "the question
+    // asked at the previous call about this title got no reply", and the
+    // first call about a title answers Unknown. Never waits for a tool: one
+    // call waits at most about a second for the system (the X server), as
+    // topLevelWindowsPresence does. Several windows with one title answer
+    // if any of them does.
+    virtual std::vector<WindowResponse> windowsResponse(const std::vector<std::string>& titles) = 0;
 
     // Found or not, for tests and benchmarks that look at windows they made
     // themselves. Nothing that starts a program may decide on these: they

@@ -94,6 +94,17 @@ std::optional<std::uint64_t> FakePlatform::workingSetBytes(std::uint32_t id) {
     return it->second;
 }
 
+std::vector<WindowResponse> FakePlatform::windowsResponse(const std::vector<std::string>& titles) {
+    ++responseQueries;
+    std::vector<WindowResponse> result;
+    for (const auto& t : titles) {
+        const auto it = std::find_if(responses.begin(), responses.end(),
+                                     [&](const auto& r) { return equalsNoCase(r.first, t); });
+        result.push_back(it == responses.end() ? WindowResponse::Unknown : it->second);
+    }
+    return result;
+}
+
 std::vector<WindowPresence> FakePlatform::topLevelWindowsPresence(const std::vector<std::string>& titles) {
     ++windowQueries;
     const auto among = [](const std::set<std::string>& set, const std::string& title) {

@@ -40,6 +40,10 @@ public:
     // application path's base name without suffix).
     bool startedProgramsOpenWindows = false;
 
+    // What windowsResponse answers by title (compared case-insensitively);
+    // a title not here answers Unknown.
+    std::map<std::string, WindowResponse> responses;
+
     // With this set, watchProcessesNamed answers that the list could not be
     // read.
     bool processListUnreadable = false;
@@ -58,6 +62,7 @@ public:
     std::vector<std::string> kills;
     int windowQueries = 0;
     int watchRequests = 0;
+    int responseQueries = 0;
 
     StartResult startProgram(const std::string& applicationPath, const std::string& arguments, ShowState show,
                              const std::string& workingFolder) override;
@@ -68,6 +73,9 @@ public:
     std::optional<std::vector<ProcessEndWatches>> watchProcessesNamed(
         const std::vector<std::string>& baseNames) override;
     std::vector<WindowPresence> topLevelWindowsPresence(const std::vector<std::string>& titles) override;
+    // Answers from `responses` by title (Unknown for a title not there);
+    // every call is counted.
+    std::vector<WindowResponse> windowsResponse(const std::vector<std::string>& titles) override;
     std::uint32_t rawTickCount() override { return tick; }
     std::chrono::local_seconds localNow() override { return now; }
     bool fileExists(const std::string& path) override { return files.count(path) != 0; }

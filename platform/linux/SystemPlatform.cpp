@@ -48,6 +48,11 @@ public:
         return m_windows.windowsPresence(titles);
     }
 
+    std::vector<WindowResponse> windowsResponse(const std::vector<std::string>& titles) override {
+        // Not asked yet on this system: unknown, never "not answering".
+        return std::vector<WindowResponse>(titles.size(), WindowResponse::Unknown);
+    }
+
     std::uint32_t rawTickCount() override {
         timespec ts{};
         ::clock_gettime(CLOCK_MONOTONIC, &ts);

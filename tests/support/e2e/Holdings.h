@@ -10,12 +10,17 @@
 #include <iterator>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tolvane::testsupport {
 
 struct Holdings {
+    // Descriptors other than process descriptors: a tool's process is held
+    // by one (its end is watched) for as long as it runs, so their number
+    // follows the tools running at the instant of the sample, not a leak.
     long descriptors = -1;
+    long processWatches = -1;  // the process descriptors
     long threads = -1;
     long rssKb = -1;
     long cpuTicks = -1;  // user + system
@@ -30,10 +35,26 @@ inline long entriesIn(const std::string& dir) {
     return ec ? -1 : n;
 }
 
+// The entries of a process's fd folder: all of them, and those that are
+// process descriptors.
+inline std::pair<long, long> descriptorsIn(const std::string& dir) {
+    std::error_code ec;
+    long all = 0, pidfds = 0;
+    for (auto it = std::filesystem::directory_iterator(dir, ec); !ec && it != std::filesystem::directory_iterator();
+         it.increment(ec)) {
+        ++all;
+        std::error_code linkError;
+        if (std::filesystem::read_symlink(it->path(), linkError).string() == "anon_inode:[pidfd]") ++pidfds;
+    }
+    return ec ? std::pair<long, long>{-1, -1} : std::pair<long, long>{all, pidfds};
+}
+
 inline Holdings holdingsOf(pid_t pid) {
     const std::string proc = "/proc/" + std::to_string(pid);
     Holdings h;
-    h.descriptors = entriesIn(proc + "/fd");
+    const auto [all, pidfds] = descriptorsIn(proc + "/fd");
+    h.descriptors = all < 0 ? -1 : all - pidfds;
+    h.processWatches = pidfds;
     h.threads = entriesIn(proc + "/task");
     std::ifstream status(proc + "/status");
     for (std::string line; std::getline(status, line);)
