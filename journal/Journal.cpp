@@ -22,6 +22,9 @@ JournalSeverity journalSeverity(JournalEvent event) {
         case JournalEvent::ToolEnded:
         case JournalEvent::ToolLoopBegan:
         case JournalEvent::ToolLoopLasts:
+        case JournalEvent::ToolFrozen:
+        case JournalEvent::ToolKilledFrozen:
+        case JournalEvent::SettingNotUnderstood:
         case JournalEvent::LastRunEndedUnexpectedly:
         case JournalEvent::LastRunEndingUnknown:
         case JournalEvent::DisplayNotAnswering:
@@ -73,6 +76,10 @@ std::string_view journalText(JournalEvent event) {
                    "les compte";
         case JournalEvent::ToolLoopLasts: return "Redémarre toujours en boucle";
         case JournalEvent::ToolLoopOver: return "Ne redémarre plus en boucle";
+        case JournalEvent::ToolFrozen: return "Ne répond plus : sa fenêtre ne traite plus ses messages";
+        case JournalEvent::ToolAnswersAgain: return "Répond de nouveau";
+        case JournalEvent::ToolKilledFrozen:
+            return "Arrêt forcé : il ne répondait plus depuis la durée choisie, il va être relancé";
         case JournalEvent::RestarterStartRefused:
             return "Krandel n'a pas pu être démarré : pas de redémarrage quotidien aujourd'hui";
         case JournalEvent::DisplayNotAnswering:
@@ -93,6 +100,7 @@ std::string_view journalText(JournalEvent event) {
             return "Les réglages sont de nouveau enregistrés, les modifications gardées comprises";
         case JournalEvent::SettingsUnreadable:
             return "Les réglages n'ont pas pu être lus : la fenêtre montre les valeurs par défaut";
+        case JournalEvent::SettingNotUnderstood: return "Réglage non compris : lu comme « jamais », laissé tel quel";
         case JournalEvent::DayFileFull:
             return "Journal du jour plein : les lignes suivantes sont abandonnées jusqu'à minuit";
         case JournalEvent::JournalFileUnwritable:
@@ -137,6 +145,9 @@ const std::vector<JournalEvent>& allJournalEvents() {
                                                   E::ToolLoopBegan,
                                                   E::ToolLoopLasts,
                                                   E::ToolLoopOver,
+                                                  E::ToolFrozen,
+                                                  E::ToolAnswersAgain,
+                                                  E::ToolKilledFrozen,
                                                   E::RestarterStartRefused,
                                                   E::RestarterWaiting,
                                                   E::RestarterStartedTolvane,
@@ -151,6 +162,7 @@ const std::vector<JournalEvent>& allJournalEvents() {
                                                   E::SettingsNotWritten,
                                                   E::SettingsWrittenAgain,
                                                   E::SettingsUnreadable,
+                                                  E::SettingNotUnderstood,
                                                   E::DayFileFull,
                                                   E::JournalFileUnwritable,
                                                   E::JournalFileWritableAgain};
@@ -173,6 +185,10 @@ bool isMergedWhenRepeated(JournalEvent event) {
         case JournalEvent::NotificationAreaBack:
         case JournalEvent::ToolLoopBegan:
         case JournalEvent::ToolLoopOver:
+        case JournalEvent::ToolFrozen:
+        case JournalEvent::ToolAnswersAgain:
+        case JournalEvent::ToolKilledFrozen:
+        case JournalEvent::SettingNotUnderstood:
         case JournalEvent::SettingsNotWritten:
         case JournalEvent::SettingsWrittenAgain:
         case JournalEvent::SettingsUnreadable:

@@ -49,6 +49,10 @@ enum class JournalEvent : int {
     ToolLoopBegan = 2040,
     ToolLoopLasts = 2041,
     ToolLoopOver = 2042,
+    // A tool's window that no longer answers.
+    ToolFrozen = 2050,
+    ToolAnswersAgain = 2051,
+    ToolKilledFrozen = 2052,
 
     RestarterStartRefused = 3001,
     // Krandel's own journal.
@@ -68,6 +72,7 @@ enum class JournalEvent : int {
     SettingsNotWritten = 5010,
     SettingsWrittenAgain = 5011,
     SettingsUnreadable = 5012,
+    SettingNotUnderstood = 5013,
 
     DayFileFull = 9001,
     JournalFileUnwritable = 9002,

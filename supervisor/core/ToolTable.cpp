@@ -82,4 +82,15 @@ std::optional<int> periodSeconds(int listIndex) {
     return kPeriods[static_cast<std::size_t>(listIndex)].seconds;
 }
 
+FreezeRestartSetting freezeRestartSetting(std::string_view stored) {
+    if (stored.empty() || stored == "0") return {};
+    for (const int minutes : FreezeRestartChoices)
+        if (minutes > 0 && stored == std::to_string(minutes)) return {minutes, true};
+    return {0, false};
+}
+
+std::string freezeRestartText(int minutes) {
+    return minutes > 0 ? std::to_string(minutes) + " min" : std::string("jamais");
+}
+
 }  // namespace tolvane

@@ -40,4 +40,22 @@ std::string_view periodItemText(int listIndex);
 // 60, 300, 600, 1200, 1800, 2400 or 3600 seconds; nothing for any other index.
 std::optional<int> periodSeconds(int listIndex);
 
+// The restart chosen for a frozen tool: after so many minutes without an
+// answer, or never (0). Stored as "1", "2", "5" or "10".
+inline constexpr int FreezeRestartChoices[] = {0, 1, 2, 5, 10};
+
+// What the stored text means, and whether it is one the operator could have
+// chosen: missing, empty and "0" mean never; anything else that is not one
+// of the choices means never too, and `understood` is false (the journal says
+// so once).
+struct FreezeRestartSetting {
+    int minutes = 0;
+    bool understood = true;
+    bool operator==(const FreezeRestartSetting&) const = default;
+};
+FreezeRestartSetting freezeRestartSetting(std::string_view stored);
+
+// "jamais", "1 min", "5 min": a choice as the menu and the journal show it.
+std::string freezeRestartText(int minutes);
+
 }  // namespace tolvane

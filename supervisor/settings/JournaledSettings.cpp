@@ -45,9 +45,13 @@ std::optional<SettingChange> settingChange(std::string_view section, std::string
         const char* setting;
         bool isText;
     } toolSettings[] = {
-        {"Launch", "Lancer", false},     {"Minimiser", "Minimiser", false},
-        {"Check", "Vérifier", false},    {"Freq", "Fréquence de vérification", false},
-        {"Tempo", "Tempo. en ms", true}, {"Arguments", "Arguments de la ligne de commande", true},
+        {"Launch", "Lancer", false},
+        {"Minimiser", "Minimiser", false},
+        {"Check", "Vérifier", false},
+        {"Freq", "Fréquence de vérification", false},
+        {"Tempo", "Tempo. en ms", true},
+        {"Arguments", "Arguments de la ligne de commande", true},
+        {"Frozen", "Relancer s'il ne répond plus depuis", false},
     };
     for (const auto& s : toolSettings) {
         if (s.section != section) continue;
@@ -79,6 +83,10 @@ std::string settingValueText(std::string_view section, const std::string& value)
             case 2: return "grisé";
             default: break;
         }
+    } else if (section == "Frozen") {
+        // A value the operator could not have chosen is shown as it is.
+        const auto choice = freezeRestartSetting(value);
+        if (choice.understood) return freezeRestartText(choice.minutes);
     } else if (section == "Freq") {
         const auto listIndex = integer(value);
         if (listIndex && *listIndex == -1) return "aucune";

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 
+#include "supervisor/core/Startup.h"
 #include "supervisor/supervision/ToolRules.h"
 #include "supervisor/supervision/ToolSupervision.h"
 
@@ -41,7 +42,10 @@ void ToolHealth::setNotifiers(EndNotifiers* notifiers) {
 }
 
 void ToolHealth::started(int tool) {
-    if (isToolIndex(tool)) toolStarted(m_states[static_cast<std::size_t>(tool)], m_tickCount());
+    if (!isToolIndex(tool)) return;
+    toolStarted(m_states[static_cast<std::size_t>(tool)], m_tickCount());
+    // A new copy: its window's silence, if any, is counted afresh after the grace.
+    forgetFreeze(tool);
 }
 
 void ToolHealth::restarted(int tool, const JournalEntry& restart) {
@@ -145,6 +149,7 @@ void ToolHealth::processEnded(int tool, std::uint32_t pid) {
                              periodSeconds(m_view.periodIndex(tool))};
     const EndOutcome outcome = lastProcessEnded(m_states[static_cast<std::size_t>(tool)], context);
     const ToolLoop::Step step = m_loops[static_cast<std::size_t>(tool)].ended(context.now);
+    forgetFreeze(tool);
     journalLoop(tool, step.line);
     JournalEntry entry{outcome.byKillButton ? JournalEvent::ToolEndedByKill : JournalEvent::ToolEnded, tool, {}};
     entry.details.push_back({"processus", std::to_string(pid)});
@@ -201,6 +206,88 @@ void ToolHealth::journalLoop(int tool, const std::optional<LoopLine>& line) {
             break;
     }
     m_journal->record(entry);
+}
+
+void ToolHealth::freezeTick() {
+    const std::int64_t now = m_tickCount();
+    if (m_nextFreezeQuestion && now < *m_nextFreezeQuestion) return;
+    m_nextFreezeQuestion = now + FreezeQuestionMs;
+    // Every tool with "Vérifier" in one question; the system answers unknown
+    // for a tool whose window does not exist.
+    std::vector<int> tools;
+    std::vector<std::string> titles;
+    for (int i = 0; i < ToolCount; ++i) {
+        if (m_view.checkValue(i) != 1) {
+            forgetFreeze(i);
+            continue;
+        }
+        if (!freezeQuestionDue(m_freezes[static_cast<std::size_t>(i)], now)) continue;
+        tools.push_back(i);
+        titles.emplace_back(*toolBaseName(i));
+    }
+    if (tools.empty()) return;
+    const auto answers = m_platform.windowsResponse(titles);
+    for (std::size_t k = 0; k < tools.size(); ++k) {
+        const int tool = tools[k];
+        const auto at = static_cast<std::size_t>(tool);
+        const int restartMinutes = m_view.freezeRestartMinutes(tool);
+        const auto answer = k < answers.size() ? answers[k] : platform::WindowResponse::Unknown;
+        applyFreezeStep(tool, freezeAnswered(m_freezes[at], answer, now, m_states[at].startedAt, restartMinutes),
+                        restartMinutes);
+    }
+}
+
+void ToolHealth::applyFreezeStep(int tool, const FreezeStep& step, int restartMinutes) {
+    const auto at = static_cast<std::size_t>(tool);
+    switch (step.change) {
+        case FreezeChange::None: return;
+        case FreezeChange::Froze: {
+            m_frozenSince[at] = std::chrono::floor<std::chrono::seconds>(m_platform.localNow() -
+                                                                         std::chrono::milliseconds{step.silentMs});
+            m_view.setFrozen(tool, true);
+            m_journal->record({JournalEvent::ToolFrozen,
+                               tool,
+                               {{"sans réponse depuis", secondsText(step.silentMs)},
+                                {"relance", restartMinutes > 0 ? "après " + freezeRestartText(restartMinutes)
+                                                               : std::string("jamais")}}});
+            return;
+        }
+        case FreezeChange::AnswersAgain:
+            m_frozenSince[at].reset();
+            m_view.setFrozen(tool, false);
+            m_journal->record(
+                {JournalEvent::ToolAnswersAgain, tool, {{"sans réponse pendant", loopDurationText(step.silentMs)}}});
+            return;
+        case FreezeChange::Restart: {
+            // Ended by its exact executable name; its end is seen as any
+            // other (not the "Kill" button's) and it comes back through the
+            // verification that follows an end.
+            const std::string name(*toolBaseName(tool));
+            m_journal->record({JournalEvent::ToolKilledFrozen,
+                               tool,
+                               {{"sans réponse depuis", loopDurationText(step.silentMs)},
+                                {"choix", "relancer après " + freezeRestartText(restartMinutes)},
+                                {"programme", name + platform::executableSuffix()}}});
+            m_platform.killProcessesNamed(name);
+            return;
+        }
+    }
+}
+
+void ToolHealth::forgetFreeze(int tool) {
+    const auto at = static_cast<std::size_t>(tool);
+    const bool wasFrozen = m_freezes[at].frozen;
+    if (!m_freezes[at].askedAt) return;  // never asked: nothing to forget
+    freezeForgotten(m_freezes[at]);
+    m_frozenSince[at].reset();
+    if (wasFrozen) m_view.setFrozen(tool, false);
+}
+
+std::optional<std::string> ToolHealth::freezeTooltip(int tool) const {
+    if (!isToolIndex(tool)) return std::nullopt;
+    const auto& since = m_frozenSince[static_cast<std::size_t>(tool)];
+    if (!since || !m_freezes[static_cast<std::size_t>(tool)].frozen) return std::nullopt;
+    return "Ne répond plus depuis " + formatHms(*since);
 }
 
 }  // namespace tolvane

@@ -7,11 +7,15 @@
 // for a tool with "Vérifier", a verification is made due after a short
 // settle (ToolEndRules.h). A tool restarted three times within ten minutes
 // is "en boucle" (ToolLoopRules.h): its restart and end lines are folded
-// into the loop's own. The decisions are the pure rules; this class holds
-// the watches and applies them. It has no Qt: the event loop's notifiers
+// into the loop's own. The window of a tool with "Vérifier" is asked every
+// few seconds whether it still answers (ToolFreezeRules.h): a frozen tool is
+// shown and journaled, and restarted only where the operator chose it. The
+// decisions are the pure rules; this class holds the watches and applies
+// them. It has no Qt: the event loop's notifiers
 // come in through EndNotifiers.
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -22,6 +26,7 @@
 #include "platform/platform.h"
 #include "supervisor/core/ToolTable.h"
 #include "supervisor/supervision/ToolEndRules.h"
+#include "supervisor/supervision/ToolFreezeRules.h"
 #include "supervisor/supervision/ToolLoopRules.h"
 
 namespace tolvane {
@@ -84,6 +89,13 @@ public:
     void loopTick();
     // "Redémarre en boucle : 5 fois en 10 min" while the tool loops.
     std::optional<std::string> loopTooltip(int tool);
+    // On every tick: asks, when due, whether the windows of the tools with
+    // "Vérifier" still answer, and acts on what changed. Reads only the
+    // clock until a question is due.
+    void freezeTick();
+    // "Ne répond plus depuis 03:12:45" while the tool is frozen.
+    std::optional<std::string> freezeTooltip(int tool) const;
+    const ToolFreezeState& freezeState(int tool) const { return m_freezes.at(static_cast<std::size_t>(tool)); }
 
     // The state of one tool, for the tests.
     const ToolEndState& state(int tool) const { return m_states.at(static_cast<std::size_t>(tool)); }
@@ -98,6 +110,8 @@ private:
     void processEnded(int tool, std::uint32_t pid);
     void seenRunning(int tool) { m_loops[static_cast<std::size_t>(tool)].seenRunning(); }
     void journalLoop(int tool, const std::optional<LoopLine>& line);
+    void forgetFreeze(int tool);
+    void applyFreezeStep(int tool, const FreezeStep& step, int restartMinutes);
 
     platform::Platform& m_platform;
     ToolRowsView& m_view;
@@ -109,6 +123,10 @@ private:
     std::array<bool, ToolCount> m_verifiedThisRun{};
     std::array<std::vector<Watched>, ToolCount> m_watches;
     std::array<ToolLoop, ToolCount> m_loops{};
+    std::array<ToolFreezeState, ToolCount> m_freezes{};
+    // When a frozen tool's silence began, by the wall clock (its tooltip).
+    std::array<std::optional<std::chrono::local_seconds>, ToolCount> m_frozenSince{};
+    std::optional<std::int64_t> m_nextFreezeQuestion;
 };
 
 }  // namespace tolvane

@@ -16,6 +16,7 @@ constexpr std::string_view SectionTempo = "Tempo";
 constexpr std::string_view SectionCheck = "Check";
 constexpr std::string_view SectionArguments = "Arguments";
 constexpr std::string_view SectionFreq = "Freq";
+constexpr std::string_view SectionFrozen = "Frozen";
 }  // namespace
 
 std::chrono::local_seconds unsetNextCheck() {
@@ -149,6 +150,9 @@ bool ToolSupervision::TimerLaunch_Timer() {
 void ToolSupervision::TimerCheck_Timer() {
     const auto now = m_platform.localNow();
     m_view.setClockText(formatHms(now));
+    // Frozen windows are looked for during the launch sequence too; what a
+    // restart on freeze ends comes back once the sequence is over.
+    m_health.freezeTick();
     if (!LaunchFinished) return;
 
     std::vector<int> due;
@@ -214,6 +218,11 @@ void ToolSupervision::CheckCheck_Click(int index) {
     m_settings.SaveSetting(SectionCheck, indexKey(index), std::to_string(value));
     if (value == 1) m_view.setVerificationControlsVisible(index, true);
     if (value == 0) m_view.setVerificationControlsVisible(index, false);
+}
+
+void ToolSupervision::FreezeRestart_Click(int index) {
+    if (!isToolIndex(index)) return;
+    m_settings.SaveSetting(SectionFrozen, indexKey(index), std::to_string(m_view.freezeRestartMinutes(index)));
 }
 
 void ToolSupervision::ComboFrequenceVerification_Click(int index) {

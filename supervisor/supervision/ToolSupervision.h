@@ -29,11 +29,17 @@ public:
     virtual std::string tempoText(int tool) = 0;
     virtual std::string argumentsText(int tool) = 0;
     virtual int periodIndex(int tool) = 0;  // -1 for no selection
+    // Minutes without an answer after which a frozen tool is restarted; 0:
+    // never (the choice on the tool's name).
+    virtual int freezeRestartMinutes(int tool) = 0;
     virtual void setNextCheckText(int tool, const std::string& text) = 0;
     virtual void setVerificationControlsVisible(int tool, bool visible) = 0;
     virtual void setMemoryText(int tool, const std::string& text) = 0;
     virtual void setOwnMemoryText(const std::string& text) = 0;
     virtual void setClockText(const std::string& text) = 0;
+    // The tool's window no longer answers (its name in a warning colour), or
+    // answers again.
+    virtual void setFrozen(int tool, bool frozen) = 0;
 };
 
 // Why a tool is being started, for its journal line: the event of a start
@@ -93,6 +99,8 @@ public:
     void TimerCheck_Timer();
     void CommandImportNow_Click(int index);
     void CheckCheck_Click(int index);
+    // The operator chose when the tool is restarted once it no longer answers.
+    void FreezeRestart_Click(int index);
     void ComboFrequenceVerification_Click(int index);
 
     // Settings of a row -----------------------------------------------------

@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
@@ -162,6 +163,9 @@ void Frm_Main::connectHandlers() {
                 [&s, i] { s.ComboFrequenceVerification_Click(i); });
         connect(CommandImportNow[at], &QPushButton::clicked, this, [&s, i] { s.CommandImportNow_Click(i); });
         Label[at]->installEventFilter(this);
+        Label[at]->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(Label[at], &QLabel::customContextMenuRequested, this,
+                [this, i](const QPoint& pos) { showFreezeMenu(i, pos); });
     }
     for (int i = 0; i < 8; ++i) {
         const auto at = static_cast<std::size_t>(i);
@@ -273,6 +277,20 @@ void Frm_Main::Form_Load(const std::string& commandLine) {
     for (int i = 0; i < ToolCount; ++i)
         loadText(TexteTemporisation[static_cast<std::size_t>(i)], "Tempo", indexKey(i), "10000");
     for (int i = 0; i < ToolCount; ++i) loadBox(CheckCheck[static_cast<std::size_t>(i)], "Check", indexKey(i), "0");
+    // Read only: a tool whose restart on freeze was never chosen keeps no
+    // key, and a value that means nothing is journaled, never rewritten.
+    for (int i = 0; i < ToolCount; ++i) {
+        const std::string stored = m_settings.GetSetting("Frozen", indexKey(i), "");
+        const FreezeRestartSetting choice = freezeRestartSetting(stored);
+        m_freezeRestart[static_cast<std::size_t>(i)] = choice.minutes;
+        if (!choice.understood)
+            m_journal->record({JournalEvent::SettingNotUnderstood,
+                               i,
+                               {{"réglage", "Relancer s'il ne répond plus depuis"},
+                                {"section", "Frozen"},
+                                {"clé", indexKey(i)},
+                                {"valeur", stored}}});
+    }
     for (int i = 0; i < ToolCount; ++i)
         loadText(TexteArguments[static_cast<std::size_t>(i)], "Arguments", indexKey(i), defaultArguments(i));
     std::vector<std::string> periods;
@@ -387,6 +405,7 @@ bool Frm_Main::eventFilter(QObject* watched, QEvent* event) {
             // A looping tool says so first, above today's restarts.
             std::string tip = restartTooltip(m_journal->restartsToday(tool));
             if (const auto loop = m_supervision->health().loopTooltip(tool)) tip = *loop + "\n" + tip;
+            if (const auto frozen = m_supervision->health().freezeTooltip(tool)) tip = *frozen + "\n" + tip;
             (*label)->setToolTip(QString::fromStdString(tip));
         }
     }
@@ -455,6 +474,34 @@ std::string Frm_Main::argumentsText(int tool) {
     return text(TexteArguments.at(static_cast<std::size_t>(tool))->text());
 }
 int Frm_Main::periodIndex(int tool) { return listIndex(ComboFrequenceVerification.at(static_cast<std::size_t>(tool))); }
+int Frm_Main::freezeRestartMinutes(int tool) { return m_freezeRestart.at(static_cast<std::size_t>(tool)); }
+
+std::unique_ptr<QMenu> Frm_Main::freezeMenu(int tool) {
+    const auto index = static_cast<std::size_t>(tool);
+    auto menu = std::make_unique<QMenu>(this);
+    QMenu* restart = menu->addMenu(QStringLiteral("Relancer s'il ne répond plus depuis"));
+    for (const int minutes : FreezeRestartChoices) {
+        QAction* action = restart->addAction(qtext(freezeRestartText(minutes)));
+        action->setCheckable(true);
+        action->setChecked(minutes == m_freezeRestart[index]);
+        connect(action, &QAction::triggered, this, [this, tool, index, minutes] {
+            // Only a change is stored (and journaled).
+            if (m_freezeRestart[index] == minutes) return;
+            m_freezeRestart[index] = minutes;
+            m_supervision->FreezeRestart_Click(tool);
+        });
+    }
+    return menu;
+}
+
+void Frm_Main::showFreezeMenu(int tool, const QPoint& at) {
+    freezeMenu(tool)->exec(Label.at(static_cast<std::size_t>(tool))->mapToGlobal(at));
+}
+
+void Frm_Main::setFrozen(int tool, bool frozen) {
+    // The name in a warning colour; the layout does not move.
+    Label.at(static_cast<std::size_t>(tool))->setStyleSheet(frozen ? QStringLiteral("color: #c04000;") : QString());
+}
 
 void Frm_Main::setNextCheckText(int tool, const std::string& t) {
     QLabel* label = LabelNextCheck.at(static_cast<std::size_t>(tool));

@@ -26,6 +26,8 @@ class QComboBox;
 class QFrame;
 class QGroupBox;
 class QLabel;
+class QMenu;
+class QPoint;
 class QLineEdit;
 class QPushButton;
 class QTabWidget;
@@ -158,11 +160,17 @@ public:
     std::string tempoText(int tool) override;
     std::string argumentsText(int tool) override;
     int periodIndex(int tool) override;
+    int freezeRestartMinutes(int tool) override;
     void setNextCheckText(int tool, const std::string& text) override;
     void setVerificationControlsVisible(int tool, bool visible) override;
     void setMemoryText(int tool, const std::string& text) override;
     void setOwnMemoryText(const std::string& text) override;
     void setClockText(const std::string& text) override;
+    void setFrozen(int tool, bool frozen) override;
+
+    // The menu on a tool's name: "Relancer s'il ne répond plus depuis", the
+    // current choice ticked; a choice is applied and stored when triggered.
+    std::unique_ptr<QMenu> freezeMenu(int tool);
 
     // BatchPagesView --------------------------------------------------------
     int schedulerDay(int element) override;
@@ -187,8 +195,8 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     // A tool's name shows today's restarts by verification as its tooltip,
-    // and whether it loops, read when the pointer rests on it (nothing is
-    // kept up to date on the ticks).
+    // whether it loops and since when it no longer answers, read when the
+    // pointer rests on it (nothing is kept up to date on the ticks).
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -204,6 +212,7 @@ private:
     void loadBox(QCheckBox* box, std::string_view section, std::string_view key, std::string_view defaultValue);
     void loadList(QComboBox* list, std::string_view section, std::string_view key, std::string_view defaultValue);
     void loadText(QLineEdit* text, std::string_view section, std::string_view key, std::string_view defaultValue);
+    void showFreezeMenu(int tool, const QPoint& at);
 
     platform::Platform& m_platform;
     SettingsStore& m_settings;
@@ -216,6 +225,8 @@ private:
     std::function<void()> m_removeExpiredJournal;
     JournalDailyChore m_journalChore{std::chrono::local_days{}};
     bool m_closingRecorded = false;  // the run's last line is written
+    // The restart chosen for each tool once frozen, in minutes (0: never).
+    std::array<int, ToolCount> m_freezeRestart{};
     CloseRequests m_closeRequests;
     std::unique_ptr<QAbstractNativeEventFilter> m_closeFilter;
 };

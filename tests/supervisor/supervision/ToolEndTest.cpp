@@ -2,8 +2,9 @@
 // by a window found (at a verification or the memory pass's sweep), the
 // verification two seconds after the last process's end, a program that
 // restarted itself, answers the system could not give, the "Kill" button,
-// the launch sequence, an unticked "Vérifier", the back-off, and a tool that
-// keeps dying journaled as a loop.
+// the launch sequence, an unticked "Vérifier", the back-off, a tool that
+// keeps dying journaled as a loop, and a frozen window shown, journaled and
+// restarted where the operator chose it.
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -399,6 +400,86 @@ TEST_F(ToolEndTest, AToolThatKeepsDyingIsJournaledAsOneLoopWithItsLinesFolded) {
     EXPECT_EQ(detail(over[0], "relances en tout"), std::to_string(platform.starts.size()));
     EXPECT_EQ(lines(JournalEvent::ToolRestartedByVerification) + lines(JournalEvent::ToolRestartedAfterEnd), 2u);
     EXPECT_FALSE(supervision.health().loopTooltip(kPlayer));
+}
+
+TEST_F(ToolEndTest, AFrozenToolIsShownJournaledAndRestartedOnlyWhereChosen) {
+    const std::string title(*toolBaseName(kPlayer));
+    verify(kPlayer);
+    running(kPlayer, 500);
+    startSupervising();
+    verifyNow(kPlayer);
+    // Four ticks a second for `span`: the windows are asked every 5 s.
+    const auto run = [&](milliseconds span) {
+        for (auto t = milliseconds{0}; t < span; t += milliseconds{250}) {
+            advance(milliseconds{250});
+            supervision.TimerCheck_Timer();
+        }
+    };
+    platform.responses[title] = platform::WindowResponse::Answers;
+    const int before = platform.responseQueries;
+    run(seconds{60});
+    EXPECT_EQ(platform.responseQueries - before, 12);
+    EXPECT_TRUE(journal.written.empty());
+
+    // Frozen 15 s after the first question it left unanswered, counted from
+    // the question just asked.
+    const auto nextQuestion = [&] {
+        for (const int asked = platform.responseQueries; platform.responseQueries == asked;) run(milliseconds{250});
+    };
+    nextQuestion();
+    platform.responses[title] = platform::WindowResponse::NotAnswering;
+    const auto silentFrom = platform.now;
+    run(seconds{14});
+    EXPECT_FALSE(rows.row(kPlayer).frozen);
+    run(seconds{1});
+    ASSERT_TRUE(rows.row(kPlayer).frozen);
+    const auto frozen = journal.of(JournalEvent::ToolFrozen);
+    ASSERT_EQ(frozen.size(), 1u);
+    EXPECT_EQ(detail(frozen[0], "relance"), "jamais");
+    EXPECT_EQ(supervision.health().freezeTooltip(kPlayer), "Ne répond plus depuis " + formatHms(silentFrom));
+    // Left alone where nobody chose otherwise (its periodic verification
+    // finds its window meanwhile).
+    run(minutes{3});
+    EXPECT_TRUE(platform.kills.empty());
+    EXPECT_TRUE(platform.starts.empty());
+    platform.responses[title] = platform::WindowResponse::Answers;
+    run(seconds{5});
+    EXPECT_FALSE(rows.row(kPlayer).frozen);
+    ASSERT_EQ(journal.of(JournalEvent::ToolAnswersAgain).size(), 1u);
+    EXPECT_FALSE(supervision.health().freezeTooltip(kPlayer));
+
+    // The operator chooses "1 min": stored, then acted on once, a minute
+    // after the first question left unanswered.
+    rows.row(kPlayer).freezeRestart = 1;
+    supervision.FreezeRestart_Click(kPlayer);
+    EXPECT_EQ((settings.values[{"Frozen", "Idx_12"}]), "1");
+    nextQuestion();
+    platform.responses[title] = platform::WindowResponse::NotAnswering;
+    run(seconds{59});
+    EXPECT_TRUE(platform.kills.empty());
+    run(seconds{1});
+    ASSERT_EQ(platform.kills, std::vector<std::string>{title});
+    const auto killed = journal.of(JournalEvent::ToolKilledFrozen);
+    ASSERT_EQ(killed.size(), 1u);
+    EXPECT_EQ(detail(killed[0], "choix"), "relancer après 1 min");
+    run(seconds{30});
+    EXPECT_EQ(platform.kills.size(), 1u);
+    // Its end is not the "Kill" button's: it comes back two seconds later, once.
+    platform.responses.clear();
+    ends(500);
+    EXPECT_FALSE(supervision.health().freezeState(kPlayer).askedAt);
+    EXPECT_FALSE(rows.row(kPlayer).frozen);
+    EXPECT_EQ(detail(journal.of(JournalEvent::ToolEnded).at(0), "suite"), "vérification dans 2 s");
+    run(seconds{3});
+    EXPECT_EQ(startsOf(kPlayer), 1u);
+    EXPECT_EQ(journal.of(JournalEvent::ToolRestartedAfterEnd).size(), 1u);
+    EXPECT_TRUE(journal.of(JournalEvent::ToolEndedByKill).empty());
+
+    // A tool without "Vérifier" is never asked.
+    rows.row(kPlayer).check = 0;
+    const int asked = platform.responseQueries;
+    run(seconds{30});
+    EXPECT_EQ(platform.responseQueries, asked);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QStyle>
 #include <QStyleOptionTabWidgetFrame>
@@ -65,9 +66,12 @@ struct Harness {
     int trayAdds = 0;
     FakeTray* tray = nullptr;
 
+    JournalSink* journal = nullptr;  // set before loading when a test reads what loading journals
+
     Frm_Main& load(const std::string& commandLine = {}) {
         window = std::make_unique<Frm_Main>(platform, store);
         window->endProcess = [](int) {};
+        if (journal) window->setJournal(*journal, {});
         window->makeTrayHost = [this] {
             auto t = std::make_unique<FakeTray>(&trayArea, &trayAdds);
             tray = t.get();
@@ -659,6 +663,64 @@ private slots:
         QCOMPARE(tooltipOf(5), QStringLiteral("Redémarre en boucle : 3 fois en 10 min\nRelancé 4 fois aujourd'hui, la "
                                               "dernière fois à 04:00:00"));
         QCOMPARE(tooltipOf(6), QStringLiteral("Aucune relance aujourd'hui"));
+    }
+
+    void restartOnFreezeIsReadNeverWrittenAndChosenFromTheNamesMenu() {
+        struct Lines final : JournalSink {
+            std::vector<JournalEntry> entries;
+            void record(const JournalEntry& e) override { entries.push_back(e); }
+        } journal;
+        Harness h;
+        h.set("Frozen", idx(3), "5");
+        h.set("Frozen", idx(4), "7");  // not a choice: never, said once
+        h.set("Frozen", idx(5), "0");
+        h.journal = &journal;
+        Frm_Main& w = h.load();
+        QCOMPARE(w.freezeRestartMinutes(3), 5);
+        QCOMPARE(w.freezeRestartMinutes(4), 0);
+        QCOMPARE(w.freezeRestartMinutes(5), 0);
+        QCOMPARE(w.freezeRestartMinutes(6), 0);
+        int notUnderstood = 0;
+        for (const auto& e : journal.entries) {
+            if (e.event != JournalEvent::SettingNotUnderstood) continue;
+            ++notUnderstood;
+            QVERIFY(e.tool == 4);
+        }
+        QCOMPARE(notUnderstood, 1);
+        for (const auto& [key, value] : h.store.writes) QVERIFY(key.first != "Frozen");
+        QCOMPARE(h.value("Frozen", idx(4)), std::string("7"));
+        QCOMPARE(h.value("Frozen", idx(6)), std::string("<absent>"));
+
+        // The menu ticks the current choice; a new one is applied and stored.
+        const auto menu = w.freezeMenu(3);
+        QCOMPARE(menu->actions().size(), 1);
+        QMenu* restart = menu->actions().front()->menu();
+        QVERIFY(restart);
+        QCOMPARE(menu->actions().front()->text(), QStringLiteral("Relancer s'il ne répond plus depuis"));
+        QStringList texts, ticked;
+        for (QAction* a : restart->actions()) {
+            texts << a->text();
+            if (a->isChecked()) ticked << a->text();
+        }
+        QCOMPARE(texts, (QStringList{"jamais", "1 min", "2 min", "5 min", "10 min"}));
+        QCOMPARE(ticked, QStringList{"5 min"});
+        restart->actions().at(0)->trigger();
+        QCOMPARE(w.freezeRestartMinutes(3), 0);
+        QCOMPARE(h.value("Frozen", idx(3)), std::string("0"));
+        w.freezeMenu(6)->actions().front()->menu()->actions().at(4)->trigger();
+        QCOMPARE(h.value("Frozen", idx(6)), std::string("10"));
+        const std::size_t writes = h.store.writes.size();
+        w.freezeMenu(6)->actions().front()->menu()->actions().at(4)->trigger();  // the same again: nothing
+        QCOMPARE(h.store.writes.size(), writes);
+
+        // A frozen tool's name is drawn in a warning colour, and back.
+        const QColor normal = w.Label[7]->palette().color(QPalette::WindowText);
+        w.setFrozen(7, true);
+        w.Label[7]->ensurePolished();
+        QVERIFY(w.Label[7]->palette().color(QPalette::WindowText) != normal);
+        w.setFrozen(7, false);
+        w.Label[7]->ensurePolished();
+        QCOMPARE(w.Label[7]->palette().color(QPalette::WindowText), normal);
     }
 };
 

@@ -35,6 +35,8 @@ public:
         std::size_t writesBeforeNextCheckText = 0;
         std::string memoryText = "typed by the operator";
         int memoryWrites = 0;
+        int freezeRestart = 0;  // minutes; 0: never
+        bool frozen = false;
     };
 
     explicit FakeToolRows(const MemorySettingsStore* store = nullptr) : m_store(store) { rows[4].arguments.clear(); }
@@ -52,6 +54,8 @@ public:
     std::string tempoText(int tool) override { return row(tool).tempo; }
     std::string argumentsText(int tool) override { return row(tool).arguments; }
     int periodIndex(int tool) override { return row(tool).period; }
+    int freezeRestartMinutes(int tool) override { return row(tool).freezeRestart; }
+    void setFrozen(int tool, bool frozen) override { row(tool).frozen = frozen; }
 
     void setNextCheckText(int tool, const std::string& text) override {
         Row& r = row(tool);
