@@ -1,7 +1,8 @@
 // The real Tolvane seeing a real stand-in's end when it happens: a killed
 // tool verified every "05 Min" is back within seconds, a tool that restarts
-// itself is watched again, never started a second time, and a tool that
-// dies at every start is journaled as one loop.
+// itself is watched again, never started a second time, a tool that dies at
+// every start is journaled as one loop, and a frozen tool is seen and, where
+// chosen, restarted.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -155,4 +156,61 @@ TEST(ToolEnd, AToolThatDiesAtEveryStartIsJournaledAsOneLoop) {
     EXPECT_EQ(linesMatching(after, std::regex(" 20(0[34]|30|40) \\[12 ")), 0u) << whatHappened(s, tolvane);
     lines.erase(loop, lines.end());
     EXPECT_LE(linesMatching(lines, std::regex(" 200[34] \\[12 ")), 2u) << whatHappened(s, tolvane);
+}
+
+TEST(ToolEnd, AFrozenToolIsSeenAndRestartedOnlyWhereChosen) {
+    Station s;
+    // Both stop reading their X events five seconds after they start: one
+    // for thirty seconds, left alone; one for ever, restarted after "1 min".
+    s.standinOptions("VX8_Player_B", "freeze_after_ms=5000\nfreeze_for_ms=30000\n");
+    s.standinOptions("VX8_Player_C", "freeze_after_ms=5000\n");
+    s.setTool(13, "Check", "1");
+    s.setTool(14, "Check", "1");
+    s.set("Frozen", "Idx_14", "1");
+    // Started here rather than by Tolvane, so no grace after a start of its own applies.
+    s.startProgram("VX8_Player_B");
+    s.startProgram("VX8_Player_C");
+    ASSERT_TRUE(waitUntil([&] { return s.windowsExist({"VX8_Player_B", "VX8_Player_C"}); }, 10s));
+    const auto frozenFrom = std::chrono::steady_clock::now();
+    const auto first = s.running("VX8_Player_C");
+    ASSERT_EQ(first.size(), 1u);
+    const pid_t tolvane = s.startTolvane();
+
+    const std::regex frozeB(" 2050 \\[13 VX8_Player_B\\] Ne répond plus : .* \\| relance : jamais$");
+    const std::regex frozeC(" 2050 \\[14 VX8_Player_C\\] Ne répond plus : .* \\| relance : après 1 min$");
+    // 15 s after the first question left unanswered, asked every 5 s.
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            const auto lines = s.journalLines();
+            return linesMatching(lines, frozeB) == 1 && linesMatching(lines, frozeC) == 1;
+        },
+        40s))
+        << whatHappened(s, tolvane);
+    std::printf(
+        "[ figures  ] frozen tools journaled %lld s after their windows appeared (frozen 5 s in)\n",
+        static_cast<long long>(
+            std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - frozenFrom).count()));
+    // B answers again once its thirty seconds are over.
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            return linesMatching(s.journalLines(), std::regex(" 2051 \\[13 VX8_Player_B\\] Répond de nouveau ")) == 1;
+        },
+        40s))
+        << whatHappened(s, tolvane);
+    // C is ended a minute after its first unanswered question, and comes
+    // back through the end's verification, once.
+    ASSERT_TRUE(waitUntil([&] { return s.startsOf("VX8_Player_C").size() == 2; }, 60s)) << whatHappened(s, tolvane);
+    const auto lines = s.journalLines();
+    EXPECT_EQ(linesMatching(lines, std::regex(" 2052 \\[14 VX8_Player_C\\] Arrêt forcé : .* \\| choix : relancer "
+                                              "après 1 min \\| programme : VX8_Player_C$")),
+              1u);
+    EXPECT_EQ(linesMatching(lines, std::regex(" 2030 \\[14 VX8_Player_C\\] .* \\| suite : vérification dans 2 s$")),
+              1u);
+    EXPECT_EQ(linesMatching(lines, std::regex(" 2004 \\[14 VX8_Player_C\\] ")), 1u);
+    EXPECT_EQ(linesMatching(lines, std::regex(" 20(3[01]|5[02]) \\[13 ")), 0u);
+    const auto now = s.running("VX8_Player_C");
+    ASSERT_EQ(now.size(), 1u);
+    EXPECT_NE(now[0], first[0]);
+    EXPECT_EQ(s.running("VX8_Player_B").size(), 1u);
+    EXPECT_EQ(s.startsOf("VX8_Player_B").size(), 1u);
 }
