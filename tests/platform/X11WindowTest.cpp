@@ -519,7 +519,8 @@ TEST(X11WindowsWithoutServer, ServerThatDoesNotAnswerIsUnknownAndWaitedForOnceIn
 
 // Another client holding the server (a window manager's or screen grabber's
 // grab) for three and a half seconds: the tool's window is never reported
-// absent meanwhile, and is found again once the grab ends.
+// absent meanwhile, nor "not answering" though a ping to it was out when the
+// grab began, and both questions are answered again once the grab ends.
 TEST(X11WindowsWithoutServer, GrabbedServerIsUnknownNeverAbsent) {
     const DisplayVariable restore;
     StandinFolder tools;
@@ -528,18 +529,29 @@ TEST(X11WindowsWithoutServer, GrabbedServerIsUnknownNeverAbsent) {
     server.makeCurrent();
     ASSERT_TRUE(tools.startAndWait(*platform, tools.tool("WinTest_Grabbed"), "", ShowState::Normal));
     ASSERT_EQ(platform->topLevelWindowPresence("WinTest_Grabbed"), WindowPresence::Found);
+    const std::vector<std::string> title = {"WinTest_Grabbed"};
+    const auto answering = [](const Responses& r) { return r == Responses{WindowResponse::Answers}; };
+    ASSERT_EQ(platform->windowsResponse(title), Responses{WindowResponse::Unknown});
+    ASSERT_TRUE(askEvery(*platform, title, 500ms, 10s, answering).reached);
 
     XProbe grabber(server.display());
     grabber.grabServer();
-    const auto ticks = askAtTickPace(*platform, {"WinTest_Grabbed"}, 3500ms);
-    // Nor is its window "not answering": the display did not say.
-    const auto response = platform->windowsResponse({"WinTest_Grabbed"});
+    // The ping just sent cannot reach the tool, and the question waits for
+    // the server, not for ever.
+    const auto t0 = std::chrono::steady_clock::now();
+    const auto response = platform->windowsResponse(title);
+    const auto waited = std::chrono::steady_clock::now() - t0;
+    const auto ticks = askAtTickPace(*platform, title, 3500ms);
     grabber.ungrabServer();
-    EXPECT_EQ(response, std::vector{tolvane::platform::WindowResponse::Unknown});
+    EXPECT_EQ(response, Responses{WindowResponse::Unknown});
+    EXPECT_LT(waited, 3s);
     ASSERT_FALSE(ticks.answers.empty());
     for (const auto& answers : ticks.answers) EXPECT_EQ(answers, Answers{WindowPresence::Unknown});
     EXPECT_TRUE(
         waitUntil([&] { return platform->topLevelWindowPresence("WinTest_Grabbed") == WindowPresence::Found; }, 15s));
+    // The connection was opened anew: a first question again, then answers.
+    EXPECT_EQ(platform->windowsResponse(title), Responses{WindowResponse::Unknown});
+    EXPECT_TRUE(askEvery(*platform, title, 500ms, 10s, answering).reached);
 }
 
 }  // namespace
