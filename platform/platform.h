@@ -145,9 +145,13 @@ public:
     // responding (IsHungAppWindow). X11: _NET_WM_PING, for the windows that
     // list it in WM_PROTOCOLS; each call reads the replies that came since
     // the previous one and asks again, so NotAnswering means "the question
-    // asked at the previous call about this title got no reply", and the
-    // first call about a title answers Unknown. Never waits for a tool: one
-    // call waits at most about a second for the system (the X server), as
+    // asked at the previous call about this title got no reply" (a late
+    // reply to an older question does not count), and the first call about
+    // a title answers Unknown, as does a window the previous call did not
+    // ask about (a window is remembered from one call to the next only).
+    // Windows answers from the system's own judgement at once, with no
+    // earlier call needed. Never waits for a tool: one call waits at most
+    // about a second for the system (the X server), as
     // topLevelWindowsPresence does. Several windows with one title answer
     // if any of them does.
     virtual std::vector<WindowResponse> windowsResponse(const std::vector<std::string>& titles) = 0;

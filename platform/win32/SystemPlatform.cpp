@@ -1,7 +1,7 @@
 // Win32 backend: the Platform interface over CreateProcessW, Toolhelp,
-// psapi, FindWindowW and the version resource. Processes live in
-// Win32Processes.cpp, the event log in Win32EventLog.cpp; clock, files and
-// windows are small enough to stay here.
+// psapi, FindWindowW, IsHungAppWindow and the version resource. Processes
+// live in Win32Processes.cpp, the event log in Win32EventLog.cpp; clock,
+// files and windows are small enough to stay here.
 #include "platform/platform.h"
 
 #include <windows.h>
@@ -52,6 +52,34 @@ namespace {
 
 using win32backend::toWide;
 
+// Whether the top-level windows titled `title` (as FindWindowW matches it:
+// without regard to case, shown or hidden) still take their messages, as the
+// system itself judges it when it calls a window "not responding": the
+// window's thread has not asked for a message for five seconds and is not
+// waiting for one. Nothing here sends the window a message, so a hung tool
+// can never hang the caller. Several windows with one title answer if any of
+// them does; none at all, or a title no window can carry, is unknown.
+WindowResponse responseOfWindowsTitled(const std::string& title) {
+    const auto wide = title.empty() ? std::nullopt : toWide(title);
+    if (!wide) return WindowResponse::Unknown;
+    // The list can change while it is walked (a window that goes away ends
+    // the walk early): what was seen is still an answer. The bound only
+    // keeps a list that never ends from keeping us.
+    constexpr int kMostWindowsPerTitle = 256;
+    bool found = false;
+    HWND window = nullptr;
+    for (int n = 0; n < kMostWindowsPerTitle; ++n) {
+        window = ::FindWindowExW(nullptr, window, nullptr, wide->c_str());
+        if (!window) break;
+        const bool hung = ::IsHungAppWindow(window);
+        // One that went away meanwhile tells nothing.
+        if (!::IsWindow(window)) continue;
+        if (!hung) return WindowResponse::Answers;
+        found = true;
+    }
+    return found ? WindowResponse::NotAnswering : WindowResponse::Unknown;
+}
+
 class Win32Platform final : public Platform {
 public:
     StartResult startProgram(const std::string& applicationPath, const std::string& arguments, ShowState show,
@@ -70,8 +98,10 @@ public:
     }
 
     std::vector<WindowResponse> windowsResponse(const std::vector<std::string>& titles) override {
-        // Not asked yet on this system: unknown, never "not answering".
-        return std::vector<WindowResponse>(titles.size(), WindowResponse::Unknown);
+        std::vector<WindowResponse> answers;
+        answers.reserve(titles.size());
+        for (const auto& title : titles) answers.push_back(responseOfWindowsTitled(title));
+        return answers;
     }
 
     std::vector<WindowPresence> topLevelWindowsPresence(const std::vector<std::string>& titles) override {

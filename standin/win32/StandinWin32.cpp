@@ -14,6 +14,8 @@
 //   asked for ("hidden", "normal", "minimised", the number for any other,
 //   empty when none was given) and, in place of the open descriptors, which
 //   of the standard handles 0, 1, 2 it was given.
+// - "freeze_after_ms" stops its message loop (the thread sleeps) for
+//   "freeze_for_ms", or until it is killed.
 // - It runs until killed or until its window is closed. Without a desktop to
 //   create its window on it logs its start and exits with status 2.
 // - A sidecar file "<file name>.standin" beside it changes that
@@ -246,6 +248,7 @@ int wmain(int argc, wchar_t** argv) {
     const UINT_PTR exitTimer = timerFor(options.exitAfterMs);
     const UINT_PTR crashTimer = timerFor(options.crashAfterMs);
     const UINT_PTR restartTimer = timerFor(options.restartAfterMs);
+    UINT_PTR freezeTimer = timerFor(options.freezeAfterMs);
 
     MSG message;
     while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
@@ -255,6 +258,15 @@ int wmain(int argc, wchar_t** argv) {
             if (restartTimer && message.wParam == restartTimer) {
                 startNewCopy(startup);
                 return 0;
+            }
+            if (freezeTimer && message.wParam == freezeTimer) {
+                ::KillTimer(nullptr, freezeTimer);  // once
+                freezeTimer = 0;
+                // The thread stops asking for messages, as a program stuck in
+                // a long computation or a deadlock: after five seconds the
+                // system calls its window not responding.
+                ::Sleep(options.freezeForMs > 0 ? static_cast<DWORD>(options.freezeForMs) : INFINITE);
+                continue;
             }
         }
         ::TranslateMessage(&message);

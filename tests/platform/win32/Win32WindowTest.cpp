@@ -72,5 +72,44 @@ TEST_F(Win32Windows, SeveralTitlesAreAnsweredInOrderAndAKilledToolsWindowIsGone)
     EXPECT_THAT(m_platform->topLevelWindowsExist({"VX8_Library", "VX8_Prod"}), ElementsAre(false, true));
 }
 
+// A stand-in that stops taking its messages is called not responding by the
+// system once its thread has not asked for one for five seconds, and
+// answers again once it takes them again; one beside it that keeps taking
+// them answers throughout. What no window carries is unknown.
+TEST_F(Win32Windows, AWindowThatStopsTakingItsMessagesIsNotAnsweringUntilItTakesThemAgain) {
+    using tolvane::platform::WindowResponse;
+    using Responses = std::vector<WindowResponse>;
+    constexpr auto kAnswers = WindowResponse::Answers;
+    constexpr auto kNotAnswering = WindowResponse::NotAnswering;
+    constexpr auto kUnknown = WindowResponse::Unknown;
+    // Names no other test uses: a kill by name reaches every copy of a name.
+    const auto frozen = m_folder.addStandin("freeze_probe_frozen");
+    writeFile(frozen + ".standin", "freeze_after_ms=2000\nfreeze_for_ms=10000\n");
+    ASSERT_TRUE(startAndLog(m_folder.addStandin("freeze_probe_live"), ""));
+    ASSERT_TRUE(startAndLog(frozen, ""));
+    const std::vector<std::string> titles = {"freeze_probe_live", "FREEZE_PROBE_FROZEN", "freeze_probe_absent", "",
+                                             "freeze_probe_\xFF"};
+
+    // Five seconds without taking a message have not passed yet.
+    EXPECT_THAT(m_platform->windowsResponse(titles), ElementsAre(kAnswers, kAnswers, kUnknown, kUnknown, kUnknown));
+
+    const auto askUntilFrozenIs = [&](WindowResponse wanted) {
+        std::vector<Responses> asked;
+        const bool reached = waitUntil(
+            [&] {
+                asked.push_back(m_platform->windowsResponse(titles));
+                return asked.back()[1] == wanted;
+            },
+            30s);
+        for (const auto& r : asked) {
+            EXPECT_EQ(r[0], kAnswers);
+            EXPECT_EQ(r[2], kUnknown);
+        }
+        return reached;
+    };
+    EXPECT_TRUE(askUntilFrozenIs(kNotAnswering));
+    EXPECT_TRUE(askUntilFrozenIs(kAnswers));
+}
+
 }  // namespace
 }  // namespace tolvane::testsupport
