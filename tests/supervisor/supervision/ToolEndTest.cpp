@@ -390,7 +390,8 @@ TEST_F(ToolEndTest, AToolThatKeepsDyingIsJournaledAsOneLoopWithItsLinesFolded) {
     // verification brings it back (folded); it holds ten minutes: over.
     supervision.TimerMemoire_Timer();
     supervision.CommandKillProcess_Click(kPlayer);
-    ends(*alive);
+    ASSERT_TRUE(alive.has_value());
+    ends(alive.value());
     EXPECT_EQ(lines(JournalEvent::ToolEndedByKill), 1u);
     dying = false;
     run(minutes{12});
