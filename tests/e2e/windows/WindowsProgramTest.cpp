@@ -666,6 +666,44 @@ TEST_F(WindowsProgram, AToolsEndIsSeenThroughItsHandleAndTheToolIsBackWithinSeco
     EXPECT_EQ(countContaining(linesOfThisRun(), " 2003 "), 0);
 }
 
+TEST_F(WindowsProgram, AFrozenToolIsSeenByTheSystemsOwnTestAndRestartedWhereChosen) {
+    // Started here rather than by Tolvane (no grace after a start of its
+    // own), it stops taking its messages five seconds in, for good; its
+    // operator chose "1 min".
+    const std::string sidecar = hostFile("VX8_Player_C.exe.standin");
+    writeFile(sidecar, "freeze_after_ms=5000\n");
+    struct RemoveSidecar {
+        std::string path;
+        ~RemoveSidecar() { fs::remove(path); }
+    } removeSidecar{sidecar};
+    ASSERT_NO_FATAL_FAILURE(clearSettings());
+    ASSERT_NO_FATAL_FAILURE(setTools({{14, "Check", "1"}, {14, "Frozen", "1"}}));
+    const auto before = s_wine->journalLines("Tolvane").size();
+    const auto linesOfThisRun = [&] {
+        auto lines = s_wine->journalLines("Tolvane");
+        lines.erase(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(std::min(before, lines.size())));
+        return lines;
+    };
+    start("VX8_Player_C.exe");
+    ASSERT_TRUE(waitForStarts("VX8_Player_C", 1, 40s));
+    const auto first = running("VX8_Player_C.exe");
+    ASSERT_EQ(first.size(), 1u);
+    start("Tolvane.exe");
+
+    // IsHungAppWindow calls it hung five seconds into its silence; frozen
+    // fifteen seconds after the first question it left unanswered.
+    ASSERT_TRUE(waitUntil([&] { return countContaining(linesOfThisRun(), " 2050 [14 VX8_Player_C] ") == 1; }, 60s));
+    EXPECT_EQ(countContaining(linesOfThisRun(), "relance : apr\xC3\xA8s 1 min"), 1);
+    // A minute after that question: ended by its name, back through its end's verification, once.
+    ASSERT_TRUE(waitUntil([&] { return countContaining(linesOfThisRun(), " 2052 [14 VX8_Player_C] ") == 1; }, 75s));
+    ASSERT_TRUE(waitForStarts("VX8_Player_C", 2, 20s));
+    EXPECT_EQ(countContaining(linesOfThisRun(), " 2004 [14 VX8_Player_C] "), 1);
+    EXPECT_FALSE(waitUntil([&] { return startsOf("VX8_Player_C").size() > 2; }, 3s));
+    const auto now = running("VX8_Player_C.exe");
+    ASSERT_EQ(now.size(), 1u);
+    EXPECT_NE(now[0], first[0]);
+}
+
 // Both programs carry their application manifest, as windres reads it back
 // from the built files: the invoker's rights, Windows 10 and 11, long paths,
 // and the DPI awareness Qt sets at run time (per-monitor v2).
