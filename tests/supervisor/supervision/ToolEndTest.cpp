@@ -449,8 +449,9 @@ TEST_F(ToolEndTest, AFrozenToolIsShownJournaledAndRestartedOnlyWhereChosen) {
     ASSERT_EQ(journal.of(JournalEvent::ToolAnswersAgain).size(), 1u);
     EXPECT_FALSE(supervision.health().freezeTooltip(kPlayer));
 
-    // The operator chooses "1 min": stored, then acted on once, a minute
-    // after the first question left unanswered.
+    // The operator chooses "1 min": stored, then acted on a minute after the
+    // first question left unanswered (what follows is any end's; the
+    // end-to-end tests follow it with real stand-ins).
     rows.row(kPlayer).freezeRestart = 1;
     supervision.FreezeRestart_Click(kPlayer);
     EXPECT_EQ((settings.values[{"Frozen", "Idx_12"}]), "1");
@@ -463,18 +464,6 @@ TEST_F(ToolEndTest, AFrozenToolIsShownJournaledAndRestartedOnlyWhereChosen) {
     const auto killed = journal.of(JournalEvent::ToolKilledFrozen);
     ASSERT_EQ(killed.size(), 1u);
     EXPECT_EQ(detail(killed[0], "choix"), "relancer après 1 min");
-    run(seconds{30});
-    EXPECT_EQ(platform.kills.size(), 1u);
-    // Its end is not the "Kill" button's: it comes back two seconds later, once.
-    platform.responses.clear();
-    ends(500);
-    EXPECT_FALSE(supervision.health().freezeState(kPlayer).askedAt);
-    EXPECT_FALSE(rows.row(kPlayer).frozen);
-    EXPECT_EQ(detail(journal.of(JournalEvent::ToolEnded).at(0), "suite"), "vérification dans 2 s");
-    run(seconds{3});
-    EXPECT_EQ(startsOf(kPlayer), 1u);
-    EXPECT_EQ(journal.of(JournalEvent::ToolRestartedAfterEnd).size(), 1u);
-    EXPECT_TRUE(journal.of(JournalEvent::ToolEndedByKill).empty());
 
     // A tool without "Vérifier" is never asked.
     rows.row(kPlayer).check = 0;
