@@ -60,6 +60,11 @@ void killClicked(ToolEndState& state, std::int64_t now) { state.killClickedAt = 
 
 void verificationAnswered(ToolEndState& state) { state.verifyAt.reset(); }
 
+void handedOver(ToolEndState& state) {
+    state.quickEnds = 0;
+    state.startedAt.reset();
+}
+
 bool endVerificationDue(ToolEndState& state, std::int64_t now, bool verified, bool launchFinished) {
     if (!state.verifyAt) return false;
     if (!verified) {

@@ -77,6 +77,11 @@ EndOutcome lastProcessEnded(ToolEndState& state, const EndContext& context);
 void toolStarted(ToolEndState& state, std::int64_t now);
 void killClicked(ToolEndState& state, std::int64_t now);
 void verificationAnswered(ToolEndState& state);
+// The settle found a process of the tool's name running that Tolvane did not
+// start: the tool handed over to a copy of its own (it restarted itself, an
+// update replaced it). That end was no failure, so the back-off starts over,
+// and the copy has no start time of ours.
+void handedOver(ToolEndState& state);
 
 // Is the verification after an end due? Never before the launch sequence has
 // ended, and only for a tool whose "Vérifier" box is ticked: unticked in the

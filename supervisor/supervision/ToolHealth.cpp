@@ -131,6 +131,7 @@ RunningProcesses ToolHealth::watchRunning(int tool) {
     if (!found || found->empty()) return RunningProcesses::Unknown;
     auto& watches = found->front();
     if (watches.empty()) return RunningProcesses::None;
+    handedOver(m_states[static_cast<std::size_t>(tool)]);
     seenRunning(tool);
     if (m_notifiers) hold(tool, std::move(watches));
     return RunningProcesses::Some;

@@ -141,6 +141,20 @@ TEST(ToolEndRules, APendingVerificationIsDueAtItsTimeOnlyForAVerifiedToolAfterTh
     EXPECT_FALSE(endVerificationDue(state, T0, true, true));
 }
 
+TEST(ToolEndRules, AHandOverToACopyOfItsOwnStartsTheBackOffOver) {
+    // Two quick ends of a tool Tolvane started, then a copy it started itself
+    // found at the settle: that copy's quick end is no third failure.
+    ToolEndState state;
+    toolStarted(state, 0);
+    const EndContext at10{10'000, true, true, 300}, at20{20'000, true, true, 300}, at30{30'000, true, true, 300};
+    lastProcessEnded(state, at10);
+    EXPECT_EQ(lastProcessEnded(state, at20).settleMs, 4'000);
+    handedOver(state);
+    const EndOutcome outcome = lastProcessEnded(state, at30);
+    EXPECT_EQ(outcome.settleMs, EndSettleMs);
+    EXPECT_FALSE(outcome.ranMs);
+}
+
 TEST(ToolEndRules, TheVerificationAfterTheSettleStartsOnlyWhenNothingOfTheToolRuns) {
     struct Row {
         RunningProcesses processes;
