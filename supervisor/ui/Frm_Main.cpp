@@ -1,6 +1,7 @@
 #include "supervisor/ui/Frm_Main.h"
 
 #include <QAbstractNativeEventFilter>
+#include <QActionGroup>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -480,9 +481,12 @@ std::unique_ptr<QMenu> Frm_Main::freezeMenu(int tool) {
     const auto index = static_cast<std::size_t>(tool);
     auto menu = std::make_unique<QMenu>(this);
     QMenu* restart = menu->addMenu(QStringLiteral("Relancer s'il ne répond plus depuis"));
+    // One choice among five: drawn as such.
+    auto* choices = new QActionGroup(restart);
     for (const int minutes : FreezeRestartChoices) {
         QAction* action = restart->addAction(qtext(freezeRestartText(minutes)));
         action->setCheckable(true);
+        choices->addAction(action);
         action->setChecked(minutes == m_freezeRestart[index]);
         connect(action, &QAction::triggered, this, [this, tool, index, minutes] {
             // Only a change is stored (and journaled).
