@@ -202,6 +202,22 @@ protected:
     std::vector<pid_t> running(const std::string& exe) const { return s_wine->processes(exe); }
 
     std::vector<StandinLogLine> log() const { return tolvane::standin::readLogFile(hostFile("standin.log")); }
+    // A stand-in's sidecar switches, for the length of the test.
+    struct Sidecar {
+        std::string path;
+        ~Sidecar() { fs::remove(path); }
+    };
+    static Sidecar sidecar(const std::string& exe, const std::string& text) {
+        Sidecar file{hostFile(exe + ".standin")};
+        writeFile(file.path, text);
+        return file;
+    }
+    // Tolvane's journal without its first `before` lines.
+    static std::vector<std::string> journalAfter(std::size_t before) {
+        auto lines = s_wine->journalLines("Tolvane");
+        lines.erase(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(std::min(before, lines.size())));
+        return lines;
+    }
     std::vector<StandinLogLine> startsOf(const std::string& tool) const {
         std::vector<StandinLogLine> lines;
         for (auto& line : log())
@@ -619,23 +635,14 @@ TEST_F(WindowsProgram, AToolsEndIsSeenThroughItsHandleAndTheToolIsBackWithinSeco
     // watch of their end. VX8_Player_B crashes by itself once the memory
     // pass's sweep has had time to watch it (twice over); VX8_Player_A is
     // then killed from outside.
-    const std::string sidecar = hostFile("VX8_Player_B.exe.standin");
-    writeFile(sidecar, "crash_after_ms=35000\n");
-    struct RemoveSidecar {
-        std::string path;
-        ~RemoveSidecar() { fs::remove(path); }
-    } removeSidecar{sidecar};
+    const Sidecar crashing = sidecar("VX8_Player_B.exe", "crash_after_ms=35000\n");
     std::vector<ToolSetting> settings;
     for (const int tool : {12, 13})
         for (const auto& [section, value] : {std::pair{"Launch", "1"}, {"Tempo", "0"}, {"Check", "1"}, {"Freq", "1"}})
             settings.push_back({tool, section, value});
     ASSERT_NO_FATAL_FAILURE(setTools(settings));
     const auto before = s_wine->journalLines("Tolvane").size();
-    const auto linesOfThisRun = [&] {
-        auto lines = s_wine->journalLines("Tolvane");
-        lines.erase(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(std::min(before, lines.size())));
-        return lines;
-    };
+    const auto linesOfThisRun = [before] { return journalAfter(before); };
     start("Tolvane.exe");
     ASSERT_TRUE(waitForStarts("VX8_Player_A", 1, 40s));
     ASSERT_TRUE(waitForStarts("VX8_Player_B", 1, 40s));
@@ -670,20 +677,11 @@ TEST_F(WindowsProgram, AFrozenToolIsSeenByTheSystemsOwnTestAndRestartedWhereChos
     // Started here rather than by Tolvane (no grace after a start of its
     // own), it stops taking its messages five seconds in, for good; its
     // operator chose "1 min".
-    const std::string sidecar = hostFile("VX8_Player_C.exe.standin");
-    writeFile(sidecar, "freeze_after_ms=5000\n");
-    struct RemoveSidecar {
-        std::string path;
-        ~RemoveSidecar() { fs::remove(path); }
-    } removeSidecar{sidecar};
+    const Sidecar freezing = sidecar("VX8_Player_C.exe", "freeze_after_ms=5000\n");
     ASSERT_NO_FATAL_FAILURE(clearSettings());
     ASSERT_NO_FATAL_FAILURE(setTools({{14, "Check", "1"}, {14, "Frozen", "1"}}));
     const auto before = s_wine->journalLines("Tolvane").size();
-    const auto linesOfThisRun = [&] {
-        auto lines = s_wine->journalLines("Tolvane");
-        lines.erase(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(std::min(before, lines.size())));
-        return lines;
-    };
+    const auto linesOfThisRun = [before] { return journalAfter(before); };
     start("VX8_Player_C.exe");
     ASSERT_TRUE(waitForStarts("VX8_Player_C", 1, 40s));
     const auto first = running("VX8_Player_C.exe");
