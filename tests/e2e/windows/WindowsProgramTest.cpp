@@ -684,7 +684,7 @@ TEST_F(WindowsProgram, AFrozenToolIsSeenByTheSystemsOwnTestAndRestartedWhereChos
     const auto linesOfThisRun = [before] { return journalAfter(before); };
     start("VX8_Player_C.exe");
     ASSERT_TRUE(waitForStarts("VX8_Player_C", 1, 40s));
-    // Once wine's own start-up processes of it are gone, one copy runs.
+    // Its one process, once the process list shows it as the log does.
     ASSERT_TRUE(waitUntil([&] { return running("VX8_Player_C.exe").size() == 1; }, 10s))
         << running("VX8_Player_C.exe").size() << " copies";
     const auto first = running("VX8_Player_C.exe");
