@@ -52,6 +52,10 @@ StandinOptions parseStandinOptions(std::string_view text) {
             options.ignoreSigterm = flag(value);
         } else if (key == "restart_after_ms") {
             options.restartAfterMs = number(value);
+        } else if (key == "freeze_after_ms") {
+            options.freezeAfterMs = number(value);
+        } else if (key == "freeze_for_ms") {
+            options.freezeForMs = number(value).value_or(0);
         }
     }
     return options;

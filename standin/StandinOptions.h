@@ -14,6 +14,13 @@
 //   restart_after_ms=100 after that long, start a new copy of itself with
 //                        the same arguments and exit (status 0), as a
 //                        program that restarts itself or updates itself does
+//   freeze_after_ms=100  after that long, stop reading its window system's
+//                        messages (X events on Linux, the message queue on
+//                        Windows) while staying alive, as a program stuck in
+//                        a long computation or a deadlock does...
+//   freeze_for_ms=5000   ...for that long, then go on as before; missing or
+//                        0: until killed. Timers of the other switches that
+//                        fall due meanwhile act once it goes on.
 //
 // Pure code, no OS header.
 
@@ -32,6 +39,8 @@ struct StandinOptions {
     long holdMb = 0;
     bool ignoreSigterm = false;
     std::optional<long> restartAfterMs;
+    std::optional<long> freezeAfterMs;
+    long freezeForMs = 0;  // 0: for ever
 };
 
 StandinOptions parseStandinOptions(std::string_view text);

@@ -53,11 +53,12 @@ private:
 
 // Windows (X11Windows.cpp) ----------------------------------------------------
 
-// Answers "which of these titles does a top-level window carry" over one X
-// connection that is opened on first use and kept; a broken connection (the
-// server went away) is dropped and opened anew at the next question. A
-// question the server did not answer within a second in all is answered
-// Unknown, and so are the questions of the next five seconds, at once.
+// Answers "which of these titles does a top-level window carry" and "do the
+// windows carrying them still answer" over one X connection that is opened
+// on first use and kept; a broken connection (the server went away) is
+// dropped and opened anew at the next question. A question the server did
+// not answer within a second in all is answered Unknown, and so are the
+// questions of the next five seconds, at once.
 class X11WindowFinder {
 public:
     X11WindowFinder();
@@ -67,10 +68,19 @@ public:
 
     std::vector<WindowPresence> windowsPresence(const std::vector<std::string>& titles);
 
+    // _NET_WM_PING: reads the replies to the pings of the previous call, then
+    // pings the windows found now (Platform::windowsResponse). What was asked
+    // is kept by window for the next call, and forgotten with the connection.
+    std::vector<WindowResponse> windowsResponse(const std::vector<std::string>& titles);
+
 private:
     struct Connection;
     struct PendingConnect;
     bool connect(std::chrono::steady_clock::time_point deadline);
+    // One question: the quiet time, the deadline, the connection, and what is
+    // left of them once `pass` has run on the connection (see the .cpp).
+    template <typename Answer, typename Pass>
+    std::vector<Answer> ask(std::size_t count, Answer unknown, Pass pass);
     std::chrono::steady_clock::time_point m_quietUntil{};
     std::mutex m_mutex;
     std::unique_ptr<Connection> m_connection;

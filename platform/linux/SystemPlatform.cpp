@@ -49,8 +49,7 @@ public:
     }
 
     std::vector<WindowResponse> windowsResponse(const std::vector<std::string>& titles) override {
-        // Not asked yet on this system: unknown, never "not answering".
-        return std::vector<WindowResponse>(titles.size(), WindowResponse::Unknown);
+        return m_windows.windowsResponse(titles);
     }
 
     std::uint32_t rawTickCount() override {

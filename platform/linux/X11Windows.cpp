@@ -10,6 +10,12 @@
 // round trips to the server whatever the number of windows (every request of
 // a step is sent before any reply is read), and two more only when a title is
 // still missing after them.
+//
+// "Does a tool's window still answer?" on X11: _NET_WM_PING (EWMH), asked of
+// the windows that search finds and that list it in WM_PROTOCOLS. A client
+// sends the ping back through the root window, so the connection listens
+// there; the answer to one question is read at the next one, which is why a
+// question never waits for a tool.
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
@@ -109,13 +115,35 @@ private:
 
 }  // namespace
 
+// The windows that carry each title, as far as the server told.
+struct WindowSearch {
+    std::vector<std::vector<xcb_window_t>> windows;  // per title, each window once
+    // Every step was answered: a title without windows has none. Otherwise
+    // the windows seen are still there, and nothing is known of the others.
+    bool complete = false;
+};
+
 struct X11WindowFinder::Connection {
     xcb_connection_t* c = nullptr;
     std::vector<xcb_window_t> roots;
     xcb_atom_t netWmName = XCB_ATOM_NONE;
     xcb_atom_t netClientList = XCB_ATOM_NONE;
+    xcb_atom_t wmProtocols = XCB_ATOM_NONE;
+    xcb_atom_t netWmPing = XCB_ATOM_NONE;
     std::chrono::steady_clock::time_point deadline;
     bool timedOut = false;
+
+    // The pings of the last windowsResponse, by client window: the stamp it
+    // carried, and whether the window sent it back since.
+    struct Ping {
+        std::uint32_t stamp = 0;
+        bool answered = false;
+    };
+    std::unordered_map<xcb_window_t, Ping> pings;
+    std::uint32_t lastStamp = 0;
+    // Whether this connection hears what clients send to the roots (where
+    // the replies to pings go).
+    bool hearsRoots = false;
 
     ~Connection() {
         if (c) xcb_disconnect(c);
@@ -154,6 +182,45 @@ struct X11WindowFinder::Connection {
         const xcb_atom_t a = r->atom;
         std::free(r);
         return a;
+    }
+
+    bool failed() const { return timedOut || xcb_connection_has_error(c); }
+
+    WindowSearch findWindows(const std::vector<std::string>& titles);
+
+    // EWMH has a client send a ping back to the root window, to the clients
+    // that watch its substructure: this connection becomes one of them. That
+    // also brings every map, move and restack of every top-level window,
+    // which takeEvents throws away at each question, so nothing piles up
+    // while questions are asked.
+    void hearRoots() {
+        if (hearsRoots) return;
+        const std::uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+        for (const xcb_window_t root : roots) xcb_change_window_attributes(c, root, XCB_CW_EVENT_MASK, &mask);
+        hearsRoots = true;
+    }
+
+    // Reads everything the server has sent, keeps the replies to our own
+    // pings (a reply to an older ping, or to the window manager's, is not an
+    // answer to the question asked last) and drops the rest.
+    void takeEvents() {
+        while (xcb_generic_event_t* e = xcb_poll_for_event(c)) {
+            if ((e->response_type & 0x7F) == XCB_CLIENT_MESSAGE) {
+                const auto* m = reinterpret_cast<const xcb_client_message_event_t*>(e);
+                if (m->format == 32 && m->type == wmProtocols && netWmPing != XCB_ATOM_NONE &&
+                    m->data.data32[0] == netWmPing) {
+                    const auto it = pings.find(m->data.data32[2]);
+                    if (it != pings.end() && it->second.stamp == m->data.data32[1]) it->second.answered = true;
+                }
+            }
+            std::free(e);
+        }
+    }
+
+    // The stamp a ping carries back: ours, never 0 (CurrentTime).
+    std::uint32_t nextStamp() {
+        if (++lastStamp == 0) ++lastStamp;
+        return lastStamp;
     }
 };
 
@@ -219,23 +286,30 @@ bool X11WindowFinder::connect(std::chrono::steady_clock::time_point deadline) {
     };
     const auto netWmName = intern("_NET_WM_NAME");
     const auto netClientList = intern("_NET_CLIENT_LIST");
+    const auto wmProtocols = intern("WM_PROTOCOLS");
+    const auto netWmPing = intern("_NET_WM_PING");
     xcb_flush(c);
     conn->netWmName = conn->atom(netWmName);
     conn->netClientList = conn->atom(netClientList);
+    conn->wmProtocols = conn->atom(wmProtocols);
+    conn->netWmPing = conn->atom(netWmPing);
     if (conn->timedOut || xcb_connection_has_error(c)) return false;
     m_connection = std::move(conn);
     return true;
 }
 
-std::vector<WindowPresence> X11WindowFinder::windowsPresence(const std::vector<std::string>& titles) {
-    std::vector<WindowPresence> answers(titles.size(), WindowPresence::Unknown);
-    if (titles.empty()) return answers;
+// Every question runs through here: an Unknown for every title during the
+// quiet time after an unanswered question, or when no connection can be had
+// in time; otherwise `pass` runs on the connection with the question's
+// deadline and returns its answers and whether they are settled. Unsettled
+// answers start a quiet time, and a connection that timed out or broke is
+// dropped (with what it remembered of pings).
+template <typename Answer, typename Pass>
+std::vector<Answer> X11WindowFinder::ask(std::size_t count, Answer unknown, Pass pass) {
     try {
         std::lock_guard lock(m_mutex);
         const auto now = std::chrono::steady_clock::now();
-        if (now < m_quietUntil) return answers;
-        // Whatever is not settled by the end is unknown, and the next
-        // questions keep quiet for a while.
+        if (now < m_quietUntil) return std::vector<Answer>(count, unknown);
         bool settled = false;
         struct Quiet {
             bool& settled;
@@ -244,184 +318,282 @@ std::vector<WindowPresence> X11WindowFinder::windowsPresence(const std::vector<s
                 if (!settled) until = std::chrono::steady_clock::now() + kQuietAfterUnknown;
             }
         } quiet{settled, m_quietUntil};
-        std::vector<bool> found(titles.size(), false);
-        const auto answer = [&] {
-            for (std::size_t i = 0; i < titles.size(); ++i)
-                answers[i] = found[i] ? WindowPresence::Found : WindowPresence::Absent;
-            settled = true;
-            return answers;
-        };
-        // What was seen stays seen when the server stops answering midway.
-        const auto partial = [&] {
-            for (std::size_t i = 0; i < titles.size(); ++i)
-                if (found[i]) answers[i] = WindowPresence::Found;
-            return answers;
-        };
 
         SigpipeGuard sigpipe;
         const auto deadline = now + kPassTimeout;
         if (m_connection && xcb_connection_has_error(m_connection->c)) m_connection.reset();
-        if (!m_connection && !connect(deadline)) return answers;
+        if (!m_connection && !connect(deadline)) return std::vector<Answer>(count, unknown);
 
         Connection& x = *m_connection;
-        xcb_connection_t* const c = x.c;
         x.deadline = deadline;
         x.timedOut = false;
-
-        // Titles by their lower-case form; several titles may share one.
-        std::unordered_map<std::string, std::vector<std::size_t>> wanted;
-        std::size_t longest = 0;
-        for (std::size_t i = 0; i < titles.size(); ++i) {
-            if (titles[i].empty()) continue;  // an untitled window is no tool's: absent
-            wanted[lowerAscii(titles[i])].push_back(i);
-            longest = std::max(longest, titles[i].size());
-        }
-        if (wanted.empty()) return answer();
-        // Ask for a little more than the longest title: a longer name cannot
-        // match, and reading it whole would only cost bandwidth.
-        const auto lengthInWords = static_cast<std::uint32_t>(longest / 4 + 2);
-
-        // Step 1: the root windows' children and the window manager's list.
-        std::vector<xcb_query_tree_cookie_t> rootTrees;
-        std::vector<xcb_get_property_cookie_t> clientLists;
-        for (const xcb_window_t root : x.roots) {
-            rootTrees.push_back(xcb_query_tree(c, root));
-            if (x.netClientList != XCB_ATOM_NONE)
-                clientLists.push_back(xcb_get_property(c, 0, root, x.netClientList, XCB_ATOM_WINDOW, 0, 1u << 16));
-        }
-        xcb_flush(c);
-
-        std::vector<xcb_window_t> rootChildren;
-        std::vector<xcb_window_t> candidates;
-        std::unordered_set<xcb_window_t> seen;
-        const auto addCandidate = [&](xcb_window_t w) {
-            if (w != XCB_WINDOW_NONE && seen.insert(w).second) candidates.push_back(w);
-        };
-        bool rootsRead = true;
-        for (const auto& cookie : rootTrees) {
-            if (auto* r = x.reply<xcb_query_tree_reply_t>(cookie.sequence)) {
-                const xcb_window_t* kids = xcb_query_tree_children(r);
-                const int n = xcb_query_tree_children_length(r);
-                for (int i = 0; i < n; ++i) {
-                    rootChildren.push_back(kids[i]);
-                    addCandidate(kids[i]);
-                }
-                std::free(r);
-            } else {
-                rootsRead = false;  // a root's list of windows that cannot be read
-            }
-        }
-        for (const auto& cookie : clientLists) {
-            if (auto* r = x.reply<xcb_get_property_reply_t>(cookie.sequence)) {
-                if (r->type == XCB_ATOM_WINDOW && r->format == 32) {
-                    const auto* windows = static_cast<const xcb_window_t*>(xcb_get_property_value(r));
-                    const int n = xcb_get_property_value_length(r) / 4;
-                    for (int i = 0; i < n; ++i) addCandidate(windows[i]);
-                }
-                std::free(r);
-            }
-        }
-        if (x.timedOut || xcb_connection_has_error(c)) {
-            m_connection.reset();
-            return answers;
-        }
-        if (!rootsRead) return answers;
-
-        struct NameRequests {
-            std::optional<xcb_get_property_cookie_t> netWmName;
-            xcb_get_property_cookie_t wmName;
-        };
-        const auto askNames = [&](xcb_window_t w) {
-            NameRequests n{};
-            if (x.netWmName != XCB_ATOM_NONE)
-                n.netWmName = xcb_get_property(c, 0, w, x.netWmName, XCB_GET_PROPERTY_TYPE_ANY, 0, lengthInWords);
-            n.wmName = xcb_get_property(c, 0, w, XCB_ATOM_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY, 0, lengthInWords);
-            return n;
-        };
-        const auto check = [&](const std::string& name) {
-            if (name.empty()) return;
-            if (auto it = wanted.find(lowerAscii(name)); it != wanted.end()) {
-                for (const std::size_t i : it->second) found[i] = true;
-            }
-        };
-        const auto readNames = [&](const NameRequests& n) {
-            const auto value = [&](unsigned int sequence, bool latin1) {
-                auto* r = x.reply<xcb_get_property_reply_t>(sequence);
-                if (!r) return;
-                // bytes_after > 0: longer than every title asked for.
-                if (r->format == 8 && r->bytes_after == 0 && r->type != XCB_ATOM_NONE) {
-                    std::string_view text(static_cast<const char*>(xcb_get_property_value(r)),
-                                          static_cast<std::size_t>(xcb_get_property_value_length(r)));
-                    // WM_NAME of type STRING is Latin-1 by ICCCM; anything else
-                    // we meet there (UTF8_STRING, COMPOUND_TEXT's ASCII) is
-                    // compared as it is.
-                    if (latin1 && r->type == XCB_ATOM_STRING)
-                        check(latin1ToUtf8(text));
-                    else
-                        check(std::string(text));
-                }
-                std::free(r);
-            };
-            if (n.netWmName) value(n.netWmName->sequence, false);
-            value(n.wmName.sequence, true);
-        };
-
-        // Step 2: the names of the root children and the listed clients.
-        // With every tool running, the answer is complete here.
-        std::vector<NameRequests> names;
-        names.reserve(candidates.size());
-        for (const xcb_window_t w : candidates) names.push_back(askNames(w));
-        xcb_flush(c);
-        for (const auto& n : names) readNames(n);
-
-        const auto allFound = [&] {
-            for (const auto& [lowered, indexes] : wanted) {
-                if (!found[indexes.front()]) return false;
-            }
-            return true;
-        };
-        if (!allFound() && !x.timedOut && !xcb_connection_has_error(c)) {
-            // Steps 3 and 4, only for a title still missing: one level down
-            // under each root child, where a reparenting window manager's
-            // frames hold their clients (one that keeps no _NET_CLIENT_LIST,
-            // or one caught between framing a client and listing it). Frames
-            // hold dozens of decoration windows each, which is why this is
-            // not done on every pass.
-            std::vector<xcb_query_tree_cookie_t> frameTrees;
-            frameTrees.reserve(rootChildren.size());
-            for (const xcb_window_t w : rootChildren) frameTrees.push_back(xcb_query_tree(c, w));
-            xcb_flush(c);
-            std::vector<xcb_window_t> inFrames;
-            for (const auto& cookie : frameTrees) {
-                if (auto* r = x.reply<xcb_query_tree_reply_t>(cookie.sequence)) {
-                    const xcb_window_t* kids = xcb_query_tree_children(r);
-                    const int n = xcb_query_tree_children_length(r);
-                    for (int i = 0; i < n; ++i) {
-                        if (seen.insert(kids[i]).second) inFrames.push_back(kids[i]);
-                    }
-                    std::free(r);
-                }
-            }
-            names.clear();
-            for (const xcb_window_t w : inFrames) names.push_back(askNames(w));
-            xcb_flush(c);
-            for (const auto& n : names) readNames(n);
-        }
-
-        // We select no events, but drop anything the server may have queued
-        // so that the connection never accumulates memory.
-        while (xcb_generic_event_t* e = xcb_poll_for_event(c)) std::free(e);
-
-        if (x.timedOut || xcb_connection_has_error(c)) {
-            m_connection.reset();
-            return partial();
-        }
-        return answer();
+        auto [answers, complete] = pass(x);
+        if (x.failed()) m_connection.reset();
+        settled = complete;
+        return std::move(answers);
     } catch (...) {
         // Allocation failure: nothing is known, and nothing is thrown into
         // the verification timer.
-        return std::vector<WindowPresence>(titles.size(), WindowPresence::Unknown);
+        return std::vector<Answer>(count, unknown);
     }
+}
+
+WindowSearch X11WindowFinder::Connection::findWindows(const std::vector<std::string>& titles) {
+    WindowSearch search;
+    search.windows.resize(titles.size());
+
+    // Titles by their lower-case form; several titles may share one.
+    std::unordered_map<std::string, std::vector<std::size_t>> wanted;
+    std::size_t longest = 0;
+    for (std::size_t i = 0; i < titles.size(); ++i) {
+        if (titles[i].empty()) continue;  // an untitled window is no tool's
+        wanted[lowerAscii(titles[i])].push_back(i);
+        longest = std::max(longest, titles[i].size());
+    }
+    if (wanted.empty()) {
+        search.complete = true;
+        return search;
+    }
+    // Ask for a little more than the longest title: a longer name cannot
+    // match, and reading it whole would only cost bandwidth.
+    const auto lengthInWords = static_cast<std::uint32_t>(longest / 4 + 2);
+
+    // Step 1: the root windows' children and the window manager's list.
+    std::vector<xcb_query_tree_cookie_t> rootTrees;
+    std::vector<xcb_get_property_cookie_t> clientLists;
+    for (const xcb_window_t root : roots) {
+        rootTrees.push_back(xcb_query_tree(c, root));
+        if (netClientList != XCB_ATOM_NONE)
+            clientLists.push_back(xcb_get_property(c, 0, root, netClientList, XCB_ATOM_WINDOW, 0, 1u << 16));
+    }
+    xcb_flush(c);
+
+    std::vector<xcb_window_t> rootChildren;
+    std::vector<xcb_window_t> candidates;
+    std::unordered_set<xcb_window_t> seen;
+    const auto addCandidate = [&](xcb_window_t w) {
+        if (w != XCB_WINDOW_NONE && seen.insert(w).second) candidates.push_back(w);
+    };
+    bool rootsRead = true;
+    for (const auto& cookie : rootTrees) {
+        if (auto* r = reply<xcb_query_tree_reply_t>(cookie.sequence)) {
+            const xcb_window_t* kids = xcb_query_tree_children(r);
+            const int n = xcb_query_tree_children_length(r);
+            for (int i = 0; i < n; ++i) {
+                rootChildren.push_back(kids[i]);
+                addCandidate(kids[i]);
+            }
+            std::free(r);
+        } else {
+            rootsRead = false;  // a root's list of windows that cannot be read
+        }
+    }
+    for (const auto& cookie : clientLists) {
+        if (auto* r = reply<xcb_get_property_reply_t>(cookie.sequence)) {
+            if (r->type == XCB_ATOM_WINDOW && r->format == 32) {
+                const auto* windows = static_cast<const xcb_window_t*>(xcb_get_property_value(r));
+                const int n = xcb_get_property_value_length(r) / 4;
+                for (int i = 0; i < n; ++i) addCandidate(windows[i]);
+            }
+            std::free(r);
+        }
+    }
+    if (failed() || !rootsRead) return search;
+
+    struct NameRequests {
+        xcb_window_t window;
+        std::optional<xcb_get_property_cookie_t> netWmName;
+        xcb_get_property_cookie_t wmName;
+    };
+    const auto askNames = [&](xcb_window_t w) {
+        NameRequests n{w, {}, {}};
+        if (netWmName != XCB_ATOM_NONE)
+            n.netWmName = xcb_get_property(c, 0, w, netWmName, XCB_GET_PROPERTY_TYPE_ANY, 0, lengthInWords);
+        n.wmName = xcb_get_property(c, 0, w, XCB_ATOM_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY, 0, lengthInWords);
+        return n;
+    };
+    const auto check = [&](xcb_window_t w, const std::string& name) {
+        if (name.empty()) return;
+        if (auto it = wanted.find(lowerAscii(name)); it != wanted.end()) {
+            for (const std::size_t i : it->second) {
+                // Both names of one window may match: it is still one window.
+                auto& carriers = search.windows[i];
+                if (carriers.empty() || carriers.back() != w) carriers.push_back(w);
+            }
+        }
+    };
+    const auto readNames = [&](const NameRequests& n) {
+        const auto value = [&](unsigned int sequence, bool latin1) {
+            auto* r = reply<xcb_get_property_reply_t>(sequence);
+            if (!r) return;
+            // bytes_after > 0: longer than every title asked for.
+            if (r->format == 8 && r->bytes_after == 0 && r->type != XCB_ATOM_NONE) {
+                std::string_view text(static_cast<const char*>(xcb_get_property_value(r)),
+                                      static_cast<std::size_t>(xcb_get_property_value_length(r)));
+                // WM_NAME of type STRING is Latin-1 by ICCCM; anything else
+                // we meet there (UTF8_STRING, COMPOUND_TEXT's ASCII) is
+                // compared as it is.
+                if (latin1 && r->type == XCB_ATOM_STRING)
+                    check(n.window, latin1ToUtf8(text));
+                else
+                    check(n.window, std::string(text));
+            }
+            std::free(r);
+        };
+        if (n.netWmName) value(n.netWmName->sequence, false);
+        value(n.wmName.sequence, true);
+    };
+
+    // Step 2: the names of the root children and the listed clients.
+    // With every tool running, the answer is complete here.
+    std::vector<NameRequests> names;
+    names.reserve(candidates.size());
+    for (const xcb_window_t w : candidates) names.push_back(askNames(w));
+    xcb_flush(c);
+    for (const auto& n : names) readNames(n);
+
+    const auto allFound = [&] {
+        for (const auto& [lowered, indexes] : wanted) {
+            if (search.windows[indexes.front()].empty()) return false;
+        }
+        return true;
+    };
+    if (!allFound() && !failed()) {
+        // Steps 3 and 4, only for a title still missing: one level down
+        // under each root child, where a reparenting window manager's
+        // frames hold their clients (one that keeps no _NET_CLIENT_LIST,
+        // or one caught between framing a client and listing it). Frames
+        // hold dozens of decoration windows each, which is why this is
+        // not done on every pass.
+        std::vector<xcb_query_tree_cookie_t> frameTrees;
+        frameTrees.reserve(rootChildren.size());
+        for (const xcb_window_t w : rootChildren) frameTrees.push_back(xcb_query_tree(c, w));
+        xcb_flush(c);
+        std::vector<xcb_window_t> inFrames;
+        for (const auto& cookie : frameTrees) {
+            if (auto* r = reply<xcb_query_tree_reply_t>(cookie.sequence)) {
+                const xcb_window_t* kids = xcb_query_tree_children(r);
+                const int n = xcb_query_tree_children_length(r);
+                for (int i = 0; i < n; ++i) {
+                    if (seen.insert(kids[i]).second) inFrames.push_back(kids[i]);
+                }
+                std::free(r);
+            }
+        }
+        names.clear();
+        for (const xcb_window_t w : inFrames) names.push_back(askNames(w));
+        xcb_flush(c);
+        for (const auto& n : names) readNames(n);
+    }
+    search.complete = !failed();
+    return search;
+}
+
+std::vector<WindowPresence> X11WindowFinder::windowsPresence(const std::vector<std::string>& titles) {
+    if (titles.empty()) return {};
+    return ask(titles.size(), WindowPresence::Unknown, [&](Connection& x) {
+        const WindowSearch search = x.findWindows(titles);
+        // Replies to pings may be among what came meanwhile: they count at
+        // the next windowsResponse.
+        x.takeEvents();
+        std::vector<WindowPresence> answers(titles.size(), WindowPresence::Unknown);
+        // What was seen stays seen when the server stops answering midway.
+        for (std::size_t i = 0; i < titles.size(); ++i) {
+            if (!search.windows[i].empty())
+                answers[i] = WindowPresence::Found;
+            else if (search.complete)
+                answers[i] = WindowPresence::Absent;
+        }
+        return std::pair{std::move(answers), search.complete};
+    });
+}
+
+std::vector<WindowResponse> X11WindowFinder::windowsResponse(const std::vector<std::string>& titles) {
+    if (titles.empty()) {
+        // Nothing asked about: nothing to remember.
+        std::lock_guard lock(m_mutex);
+        if (m_connection) m_connection->pings.clear();
+        return {};
+    }
+    return ask(titles.size(), WindowResponse::Unknown, [&](Connection& x) {
+        std::vector<WindowResponse> answers(titles.size(), WindowResponse::Unknown);
+        const auto unsettled = [&] {
+            // The pings of the previous call can no longer be told apart
+            // from these: start again, every window Unknown at the next call.
+            x.pings.clear();
+            return std::pair{answers, false};
+        };
+        if (x.wmProtocols == XCB_ATOM_NONE || x.netWmPing == XCB_ATOM_NONE) return unsettled();
+        x.hearRoots();
+        const WindowSearch search = x.findWindows(titles);
+        if (!search.complete) return unsettled();
+
+        // Which of the windows found take part: those listing _NET_WM_PING.
+        std::vector<xcb_window_t> found;
+        std::unordered_set<xcb_window_t> seen;
+        for (const auto& windows : search.windows) {
+            for (const xcb_window_t w : windows) {
+                if (seen.insert(w).second) found.push_back(w);
+            }
+        }
+        std::vector<xcb_get_property_cookie_t> protocolRequests;
+        protocolRequests.reserve(found.size());
+        for (const xcb_window_t w : found)
+            protocolRequests.push_back(xcb_get_property(x.c, 0, w, x.wmProtocols, XCB_ATOM_ATOM, 0, 64));
+        xcb_flush(x.c);
+        std::unordered_set<xcb_window_t> pingable;
+        for (std::size_t k = 0; k < found.size(); ++k) {
+            auto* r = x.reply<xcb_get_property_reply_t>(protocolRequests[k].sequence);
+            if (!r) continue;  // gone meanwhile, or no answer (checked below)
+            if (r->type == XCB_ATOM_ATOM && r->format == 32) {
+                const auto* atoms = static_cast<const xcb_atom_t*>(xcb_get_property_value(r));
+                const int n = xcb_get_property_value_length(r) / 4;
+                if (std::find(atoms, atoms + n, x.netWmPing) != atoms + n) pingable.insert(found[k]);
+            }
+            std::free(r);
+        }
+        if (x.failed()) return unsettled();
+
+        // Every reply the server sent before it read these requests is in
+        // now: those to the previous call's pings are counted.
+        x.takeEvents();
+        for (std::size_t i = 0; i < titles.size(); ++i) {
+            bool answered = false;
+            bool unanswered = false;
+            for (const xcb_window_t w : search.windows[i]) {
+                if (!pingable.count(w)) continue;
+                const auto it = x.pings.find(w);
+                if (it == x.pings.end()) continue;  // not asked before: nothing to tell yet
+                (it->second.answered ? answered : unanswered) = true;
+            }
+            if (answered)
+                answers[i] = WindowResponse::Answers;
+            else if (unanswered)
+                answers[i] = WindowResponse::NotAnswering;
+        }
+
+        // Ask again, and remember only what was asked now.
+        const std::uint32_t stamp = x.nextStamp();
+        std::unordered_map<xcb_window_t, Connection::Ping> asked;
+        for (const xcb_window_t w : found) {
+            if (!pingable.count(w)) continue;
+            xcb_client_message_event_t ping{};
+            ping.response_type = XCB_CLIENT_MESSAGE;
+            ping.format = 32;
+            ping.window = w;
+            ping.type = x.wmProtocols;
+            ping.data.data32[0] = x.netWmPing;
+            ping.data.data32[1] = stamp;
+            ping.data.data32[2] = w;
+            // No event mask: the event goes to the client that made the
+            // window, whatever it selected.
+            xcb_send_event(x.c, 0, w, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&ping));
+            asked[w] = Connection::Ping{stamp, false};
+        }
+        x.pings = std::move(asked);
+        xcb_flush(x.c);
+        return std::pair{std::move(answers), true};
+    });
 }
 
 }  // namespace tolvane::platform::linuxbackend

@@ -10,6 +10,9 @@
 // - It appends one line to "standin.log" in its own folder per start (see
 //   StandinLog.h), once its window exists, so a reader of the log knows the
 //   window can be found.
+// - It answers the window manager's (and Tolvane's) _NET_WM_PING, which it
+//   lists in WM_PROTOCOLS, as EWMH asks: the event goes back to the root
+//   window.
 // - It runs until killed, until its window is closed, or until the X
 //   connection is lost (then it exits with status 0), or until it restarts
 //   itself when asked to (a new copy, then status 0). Without a display it
@@ -121,6 +124,18 @@ void holdMemory(long megabytes) {
     for (std::size_t at = 0; at < size; at += static_cast<std::size_t>(page)) bytes[at] = 1;
 }
 
+// Stops reading the X connection, as a program stuck in a long computation
+// or a deadlock: events and pings wait on the server's side. Signals keep
+// their default actions, so it can still be killed. 0: for ever.
+void freeze(long milliseconds) {
+    if (milliseconds <= 0) {
+        for (;;) ::pause();
+    }
+    timespec left{milliseconds / 1000, (milliseconds % 1000) * 1000000};
+    while (::nanosleep(&left, &left) < 0 && errno == EINTR) {
+    }
+}
+
 [[noreturn]] void crash() {
     // A real crash, without leaving a core file in the tests' folders.
     rlimit none{0, 0};
@@ -148,6 +163,8 @@ public:
 
         const auto wmProtocols = atom("WM_PROTOCOLS");
         m_wmDeleteWindow = atom("WM_DELETE_WINDOW");
+        m_netWmPing = atom("_NET_WM_PING");
+        m_root = screen->root;
         const auto netWmName = atom("_NET_WM_NAME");
         const auto netWmPid = atom("_NET_WM_PID");
         const auto utf8 = atom("UTF8_STRING");
@@ -171,7 +188,8 @@ public:
         char host[256] = {};
         if (::gethostname(host, sizeof host - 1) == 0)
             setProperty(XCB_ATOM_WM_CLIENT_MACHINE, XCB_ATOM_STRING, 8, std::strlen(host), host);
-        setProperty(wmProtocols, XCB_ATOM_ATOM, 32, 1, &m_wmDeleteWindow);
+        const xcb_atom_t protocols[] = {m_wmDeleteWindow, m_netWmPing};
+        setProperty(wmProtocols, XCB_ATOM_ATOM, 32, 2, protocols);
         // WM_HINTS: flags (InputHint | StateHint), input, initial_state, then
         // six unused fields.
         const std::uint32_t hints[9] = {1u | 2u, 1u, iconic ? 3u : 1u, 0, 0, 0, 0, 0, 0};
@@ -197,8 +215,9 @@ public:
             if (type == XCB_EXPOSE) {
                 draw();
             } else if (type == XCB_CLIENT_MESSAGE) {
-                const auto* m = reinterpret_cast<xcb_client_message_event_t*>(e);
+                auto* m = reinterpret_cast<xcb_client_message_event_t*>(e);
                 if (m->format == 32 && m->data.data32[0] == m_wmDeleteWindow) keepRunning = false;
+                if (m->format == 32 && m->data.data32[0] == m_netWmPing && m->window == m_window) answerPing(*m);
             } else if (type == XCB_DESTROY_NOTIFY) {
                 keepRunning = false;
             }
@@ -217,6 +236,15 @@ private:
         const xcb_atom_t a = r ? r->atom : xcb_atom_t{XCB_ATOM_NONE};
         std::free(r);
         return a;
+    }
+
+    // EWMH: the ping goes back unchanged but for its window, which becomes
+    // the root, to whoever watches the root's substructure.
+    void answerPing(xcb_client_message_event_t ping) {
+        ping.response_type = XCB_CLIENT_MESSAGE;  // the server sets the "sent" bit itself
+        ping.window = m_root;
+        xcb_send_event(m_c, 0, m_root, XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
+                       reinterpret_cast<const char*>(&ping));
     }
 
     void setProperty(xcb_atom_t property, xcb_atom_t type, std::uint8_t format, std::size_t count, const void* data) {
@@ -248,8 +276,10 @@ private:
 
     xcb_connection_t* m_c = nullptr;
     xcb_window_t m_window = 0;
+    xcb_window_t m_root = 0;
     xcb_gcontext_t m_gc = 0;
     xcb_atom_t m_wmDeleteWindow = XCB_ATOM_NONE;
+    xcb_atom_t m_netWmPing = XCB_ATOM_NONE;
     std::string m_title;
 };
 
@@ -307,8 +337,14 @@ int main(int argc, char** argv) {
     const auto exitAt = at(options.exitAfterMs);
     const auto crashAt = at(options.crashAfterMs);
     const auto restartAt = at(options.restartAfterMs);
+    auto freezeAt = at(options.freezeAfterMs);
     for (;;) {
-        const auto now = std::chrono::steady_clock::now();
+        auto now = std::chrono::steady_clock::now();
+        if (freezeAt && now >= *freezeAt) {
+            freeze(options.freezeForMs);
+            freezeAt.reset();  // once
+            now = std::chrono::steady_clock::now();
+        }
         if (crashAt && now >= *crashAt) crash();
         if (exitAt && now >= *exitAt) return 0;
         if (restartAt && now >= *restartAt) {
@@ -316,7 +352,7 @@ int main(int argc, char** argv) {
             return 0;
         }
         int timeout = -1;
-        for (const auto& due : {crashAt, exitAt, restartAt}) {
+        for (const auto& due : {crashAt, exitAt, restartAt, freezeAt}) {
             if (!due) continue;
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*due - now).count() + 1;
             timeout = timeout < 0 ? static_cast<int>(left) : std::min(timeout, static_cast<int>(left));

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <map>
 #include <thread>
 
@@ -293,6 +294,114 @@ TEST_P(X11Windows, ThirtyToolsAreAnsweredInOneSweep) {
     EXPECT_LT(withOneMissing, 30000.0);
 }
 
+// Does a window still answer (_NET_WM_PING) -------------------------------------
+
+using tolvane::platform::WindowResponse;
+using Responses = std::vector<WindowResponse>;
+
+// Questions asked `spacing` apart, as Tolvane spaces them (closer, so that
+// the test stays short), the first one `spacing` after the question asked
+// before, until `until` holds for an answer or `timeout` has passed. Every
+// answer is kept.
+struct Questions {
+    std::vector<Responses> answers;
+    bool reached = false;
+};
+Questions askEvery(Platform& platform, const std::vector<std::string>& titles, std::chrono::milliseconds spacing,
+                   std::chrono::milliseconds timeout, const std::function<bool(const Responses&)>& until) {
+    Questions questions;
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() + spacing <= deadline) {
+        // A question's pings are answered by the next one: asked at once,
+        // it would find even a live window's reply still on its way.
+        std::this_thread::sleep_for(spacing);
+        questions.answers.push_back(platform.windowsResponse(titles));
+        if (until(questions.answers.back())) {
+            questions.reached = true;
+            break;
+        }
+    }
+    return questions;
+}
+
+std::string describe(const Responses& answers) {
+    std::string text;
+    for (const auto a : answers) {
+        text += a == WindowResponse::Answers        ? "Answers "
+                : a == WindowResponse::NotAnswering ? "NotAnswering "
+                                                    : "Unknown ";
+    }
+    return text;
+}
+
+// A live stand-in answers from the second question on; one that stops reading
+// its X events is "not answering" at the first question after that, and
+// answers again once it reads them again. A window that does not take part,
+// a title no window carries and a window that has gone are unknown, never
+// "not answering".
+TEST_P(X11Windows, PingsTellALiveWindowFromAFrozenOne) {
+    // Names no other test uses: stand-ins of one name cross-talk.
+    const auto live = start("freeze_probe_live", "", ShowState::Normal);
+    const auto frozen =
+        start("freeze_probe_frozen", "", ShowState::Normal, "freeze_after_ms=4000\nfreeze_for_ms=3000\n");
+    ASSERT_TRUE(live && frozen);
+    ASSERT_NE(clientWindowOf(*live), 0u);
+    ASSERT_NE(clientWindowOf(*frozen), 0u);
+    // A named window that lists no WM_PROTOCOLS at all.
+    m_probe->createWindow(0, std::pair<std::string, std::string>{"STRING", "freeze_probe_no_ping"}, std::nullopt);
+    const std::vector<std::string> titles = {"freeze_probe_live", "FREEZE_PROBE_FROZEN", "freeze_probe_no_ping",
+                                             "freeze_probe_absent"};
+    enum { kLive, kFrozen, kNoPing, kAbsent };
+    constexpr auto kSpacing = 500ms;
+
+    // The first question about a window has nothing to tell yet.
+    EXPECT_EQ(m_platform->windowsResponse(titles), Responses(4, WindowResponse::Unknown));
+
+    // Up to the freeze: the live one answers every question, the one about
+    // to freeze answers until it does.
+    const auto untilFrozen = askEvery(*m_platform, titles, kSpacing, 15s,
+                                      [](const Responses& r) { return r[kFrozen] == WindowResponse::NotAnswering; });
+    ASSERT_TRUE(untilFrozen.reached) << (untilFrozen.answers.empty() ? "" : describe(untilFrozen.answers.back()));
+    ASSERT_GE(untilFrozen.answers.size(), 2u) << "froze before it was asked twice";
+    for (std::size_t q = 0; q < untilFrozen.answers.size(); ++q) {
+        const auto& r = untilFrozen.answers[q];
+        EXPECT_EQ(r[kLive], WindowResponse::Answers) << "question " << q << ": " << describe(r);
+        EXPECT_EQ(r[kNoPing], WindowResponse::Unknown) << "question " << q << ": " << describe(r);
+        EXPECT_EQ(r[kAbsent], WindowResponse::Unknown) << "question " << q << ": " << describe(r);
+        if (q + 1 < untilFrozen.answers.size()) {
+            EXPECT_EQ(r[kFrozen], WindowResponse::Answers) << "question " << q << ": " << describe(r);
+        }
+    }
+
+    // Frozen until it reads its events again, then answering at once.
+    const auto untilBack = askEvery(*m_platform, titles, kSpacing, 15s,
+                                    [](const Responses& r) { return r[kFrozen] == WindowResponse::Answers; });
+    ASSERT_TRUE(untilBack.reached) << (untilBack.answers.empty() ? "" : describe(untilBack.answers.back()));
+    for (std::size_t q = 0; q < untilBack.answers.size(); ++q) {
+        const auto& r = untilBack.answers[q];
+        EXPECT_EQ(r[kLive], WindowResponse::Answers) << "question " << q << ": " << describe(r);
+        if (q + 1 < untilBack.answers.size()) {
+            EXPECT_EQ(r[kFrozen], WindowResponse::NotAnswering) << "question " << q << ": " << describe(r);
+        }
+    }
+
+    // Its window gone with it: unknown, although the last ping went
+    // unanswered.
+    ASSERT_EQ(::kill(static_cast<pid_t>(frozen->pid), SIGKILL), 0);
+    ASSERT_TRUE(waitUntil([&] { return !found("freeze_probe_frozen"); }, 5s));
+    std::this_thread::sleep_for(kSpacing);  // the live one's reply on its way, as above
+    const auto afterKill = m_platform->windowsResponse(titles);
+    EXPECT_EQ(afterKill, (Responses{WindowResponse::Answers, WindowResponse::Unknown, WindowResponse::Unknown,
+                                    WindowResponse::Unknown}))
+        << describe(afterKill);
+
+    // A window left out of a question is forgotten: asked again, it starts
+    // over.
+    EXPECT_EQ(m_platform->windowsResponse({"freeze_probe_absent"}), Responses{WindowResponse::Unknown});
+    EXPECT_EQ(m_platform->windowsResponse({"freeze_probe_live"}), Responses{WindowResponse::Unknown});
+    EXPECT_TRUE(m_platform->windowsResponse({}).empty());
+}
+
 // Without a display ---------------------------------------------------------------
 
 class DisplayVariable {
@@ -326,6 +435,8 @@ TEST(X11WindowsWithoutServer, NoDisplayIsUnknownNeverAbsent) {
     EXPECT_EQ(platform->topLevelWindowsPresence({"WinTest_Library", "WinTest_Player"}),
               (Answers{WindowPresence::Unknown, WindowPresence::Unknown}));
     EXPECT_TRUE(platform->topLevelWindowsPresence({}).empty());
+    EXPECT_EQ(platform->windowsResponse({"WinTest_Library", "WinTest_Player"}),
+              (std::vector<tolvane::platform::WindowResponse>(2, tolvane::platform::WindowResponse::Unknown)));
 }
 
 TEST(X11WindowsWithoutServer, ServerThatWentAwayIsUnknownAndTheNextOneIsUsed) {
@@ -421,7 +532,10 @@ TEST(X11WindowsWithoutServer, GrabbedServerIsUnknownNeverAbsent) {
     XProbe grabber(server.display());
     grabber.grabServer();
     const auto ticks = askAtTickPace(*platform, {"WinTest_Grabbed"}, 3500ms);
+    // Nor is its window "not answering": the display did not say.
+    const auto response = platform->windowsResponse({"WinTest_Grabbed"});
     grabber.ungrabServer();
+    EXPECT_EQ(response, std::vector{tolvane::platform::WindowResponse::Unknown});
     ASSERT_FALSE(ticks.answers.empty());
     for (const auto& answers : ticks.answers) EXPECT_EQ(answers, Answers{WindowPresence::Unknown});
     EXPECT_TRUE(

@@ -114,6 +114,8 @@ TEST(StandinOptions, ReadsEachSwitch) {
         "hold_mb=50\n"
         "ignore_sigterm=1\n"
         "restart_after_ms=3000\n"
+        "freeze_after_ms=1500\n"
+        "freeze_for_ms=6000\n"
         "unknown=3\n");
     EXPECT_EQ(o.title, "Something Else");
     EXPECT_TRUE(o.noWindow);
@@ -122,6 +124,39 @@ TEST(StandinOptions, ReadsEachSwitch) {
     EXPECT_EQ(o.holdMb, 50);
     EXPECT_TRUE(o.ignoreSigterm);
     EXPECT_EQ(o.restartAfterMs, 3000);
+    EXPECT_EQ(o.freezeAfterMs, 1500);
+    EXPECT_EQ(o.freezeForMs, 6000);
+}
+
+// When a copy stops reading its messages and for how long: no freeze unless
+// asked, and a length that is missing, zero or unreadable means until killed.
+TEST(StandinOptions, FreezeSwitches) {
+    struct Case {
+        const char* text;
+        std::optional<long> after;
+        long forMs;
+    };
+    const Case cases[] = {
+        {"", std::nullopt, 0},
+        {"freeze_after_ms=0", 0, 0},
+        {"freeze_after_ms=2500", 2500, 0},
+        {"freeze_after_ms = 2500 \r\nfreeze_for_ms = 4000\r\n", 2500, 4000},
+        {"freeze_for_ms=4000\nfreeze_after_ms=10", 10, 4000},  // in any order
+        {"freeze_after_ms=10\nfreeze_for_ms=0", 10, 0},
+        {"freeze_after_ms=10\nfreeze_for_ms=", 10, 0},
+        {"freeze_after_ms=10\nfreeze_for_ms=-5", 10, 0},
+        {"freeze_after_ms=10\nfreeze_for_ms=long", 10, 0},
+        {"freeze_for_ms=4000", std::nullopt, 4000},  // a length alone freezes nothing
+        {"freeze_after_ms=-1", std::nullopt, 0},
+        {"freeze_after_ms=1s", std::nullopt, 0},
+        {"# freeze_after_ms=10", std::nullopt, 0},
+        {"Freeze_After_Ms=10", std::nullopt, 0},  // keys are lower case
+    };
+    for (const auto& c : cases) {
+        const auto o = parseStandinOptions(c.text);
+        EXPECT_EQ(o.freezeAfterMs, c.after) << c.text;
+        EXPECT_EQ(o.freezeForMs, c.forMs) << c.text;
+    }
 }
 
 TEST(StandinOptions, DefaultsAndBadValues) {
