@@ -70,6 +70,8 @@ station() {
   cp "$build/bin/Tolvane" "$dir/Tolvane"
   cp "$build/bin/Krandel" "$dir/Krandel"
   for t in "${tools[@]}"; do ln "$build/standin/standin" "$dir/$t"; done
+  # Read back by every figure, also when nothing started.
+  : > "$dir/standin.log"
   echo "$dir"
 }
 # settings FOLDER: reads "Section Idx value" lines on stdin.
@@ -315,7 +317,7 @@ if [ "${BENCH_PROFILE:-0}" = 1 ] || awk -v r="$floor_ratio" 'BEGIN {exit !(r != 
   else
     echo "## perf: not installed or not allowed here" >> "$profile"
   fi
-  say "tolvane_idle_profile: bench/results/latest-profile.txt"
+  say "tolvane_idle_profile: ${profile#"$root"/}"
 fi
 kill -KILL "$floor_pid" 2>/dev/null || true
 wait "$floor_pid" 2>/dev/null || true
@@ -364,6 +366,9 @@ for k in $(seq 0 $((freeze_runs - 1))); do
   i=$((3 * group + k))
   freezers+=("${tools[$i]}")
   echo "freeze_after_ms=$freeze_after_ms" > "$freeze_dir/${tools[$i]}.standin"
+done
+for k in $(seq 0 $((freeze_runs - 1))); do
+  i=$((3 * group + k))
   # Started a fraction of the 5 s question apart, so that the freezes fall
   # at different points of it.
   printf 'Launch Idx_%d 1\nTempo Idx_%d %d\nCheck Idx_%d 1\nFreq Idx_%d 0\nFrozen Idx_%d 1\n' \
@@ -509,7 +514,7 @@ done
 # b. Per frozen tool: its freeze (its start plus the delay asked), the first
 #    2050 and 2052 lines about it after that, and its next start.
 gawk -F'\t' -v after="$freeze_after_ms" -v journal="$freeze_journal" -v names="${freezers[*]}" "$epoch_fn"'
-  function list(a, n,   i, s) { s = ""; for (i = 1; i <= n; i++) s = s sprintf("%s%.1f", i > 1 ? " " : "", a[i]); return s }
+  function list(a, n,   i, s) { s = n ? "" : "n/a"; for (i = 1; i <= n; i++) s = s sprintf("%s%.1f", (i > 1 ? " " : ""), a[i]); return s }
   function worst(a, n,   i, w) { w = 0; for (i = 1; i <= n; i++) if (a[i] > w) w = a[i]; return w }
   { if (!($3 in first)) first[$3] = epoch($1); else if (!($3 in second)) second[$3] = epoch($1) }
   END {
@@ -587,7 +592,8 @@ if [ -n "$faketime_lib" ]; then
   kill -KILL "${batch_pids[@]}" 2>/dev/null || true
   wait "${batch_pids[@]}" 2>/dev/null || true
   for dir in "${batch_dirs[@]}"; do end_station "$dir" ""; done
-  for dir in "${batch_dirs[@]}"; do [ -s "$dir/standin.log" ] && head -n 1 "$dir/standin.log"; done |
+  # (if, not &&: a last station without a start must not fail the pipe)
+  for dir in "${batch_dirs[@]}"; do if [ -s "$dir/standin.log" ]; then head -n 1 "$dir/standin.log"; fi; done |
     awk -F'\t' '
       { split(substr($1, 12), h, ":"); late[++n] = ((h[1] * 3600 + h[2] * 60 + h[3]) - (10 * 3600 + 15 * 60)) * 1000 }
       END {
