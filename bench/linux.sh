@@ -180,12 +180,14 @@ display_supervisord="$XVFB_DISPLAY"
 xserver
 display_floor="$XVFB_DISPLAY"
 
-# 4c. A tool that dies at once, "Vérifier" at "01 Min": its starts and its
-#     journal lines over BENCH_LOOP_SECONDS, which run beside everything
-#     else. Its Tolvane sees only its own processes (a process namespace of
-#     its own, with bash reaping the tools it leaves, as init does), so the
-#     other stations' copies of the tool's name are not taken for its own;
-#     they see its copies but never live long enough beside them to matter.
+# 1. A tool's health, first: what is new comes first, and the tool that
+#    dies at once (c) runs beside everything else.
+#    c. A tool that dies at once, "Vérifier" at "01 Min": its starts and
+#       its journal lines over BENCH_LOOP_SECONDS. Its Tolvane sees only its
+#       own processes (a process namespace of its own, with bash reaping the
+#       tools it leaves, as init does), so the other stations' copies of the
+#       tool's name are not taken for its own; they see its copies, which
+#       never live long enough beside theirs to matter.
 loop_options="${BENCH_LOOP_STANDIN:-exit_after_ms=300}"
 loop_dir=$(station looping)
 loop_index=29
@@ -194,8 +196,11 @@ echo "$loop_options" | tr ' ' '\n' > "$loop_dir/$loop_name.standin"
 launched_and_verified 0 "$loop_index" | settings "$loop_dir"
 xserver
 loop_started=$(now)
+# A process namespace needs root, or a user namespace of its own.
+namespace=(--pid --fork --mount-proc --kill-child)
+[ "$(id -u)" -eq 0 ] || namespace+=(--user --map-root-user)
 DISPLAY="$XVFB_DISPLAY" XDG_CONFIG_HOME="$loop_dir/config" XDG_DATA_HOME="$loop_dir/data" \
-  unshare --pid --fork --mount-proc --kill-child bash -c '"$0" & wait' "$loop_dir/Tolvane" >/dev/null 2>&1 &
+  unshare "${namespace[@]}" bash -c '"$0" & wait' "$loop_dir/Tolvane" >/dev/null 2>&1 &
 loop_pid=$!
 pids+=("$loop_pid")
 loop_end=$(awk -v t="$loop_started" -v s="$loop_seconds" 'BEGIN {printf "%d", t + s}')
@@ -214,127 +219,9 @@ copies="$work/copies.txt"
 copies_sampler=$!
 pids+=("$copies_sampler")
 
-# 1. A launch sequence waiting on a delay that is never reached.
-wait_dir=$(station launchwait)
-printf 'Launch Idx_0 1\nTempo Idx_0 999999999\n' | settings "$wait_dir"
-wait_pid=$(run_tolvane "$wait_dir" "$display_main")
-
-# 2. Idle supervision of thirty running tools: Tolvane against supervisord,
-#    side by side, on displays of their own; and the same Tolvane against
-#    the floor, a Qt program that only wakes up as often as Tolvane's clock
-#    (bench_floor.cpp), on a display of its own set up as Tolvane's.
-idle_dir=$(station idle)
-launched_and_verified 0 $(seq 0 29) | settings "$idle_dir"
-idle_pid=$(run_tolvane "$idle_dir" "$display_idle")
-sup_dir=$(station supervisord)
-sup_pid=$(run_supervisord "$sup_dir" "$display_supervisord" "${tools[@]}")
-DISPLAY="$display_floor" "$build/bin/bench_floor" >/dev/null 2>&1 &
-floor_pid=$!
-pids+=("$floor_pid")
-
-sleep 5
-w0=$(cpu_seconds "$wait_pid")
-sleep "$launch"
-w1=$(cpu_seconds "$wait_pid")
-say "tolvane_cpu_waiting_launch_sequence: $(awk -v a="$w0" -v b="$w1" 'BEGIN {printf "%.3f", b - a}') s over ${launch} s"
-end_station "$wait_dir" "$wait_pid"
-
-# Both supervisors have started their thirty tools by now.
-sleep 10
-t0=$(cpu_seconds "$idle_pid"); s0=$(cpu_seconds "$sup_pid"); f0=$(cpu_seconds "$floor_pid")
-tolvane_threads0=$(thread_snapshot "$idle_pid"); floor_threads0=$(thread_snapshot "$floor_pid")
-sleep "$floor_window"
-tf=$(cpu_seconds "$idle_pid"); f1=$(cpu_seconds "$floor_pid")
-tolvane_threads1=$(thread_snapshot "$idle_pid"); floor_threads1=$(thread_snapshot "$floor_pid")
-[ "$idle" -le "$floor_window" ] || sleep $((idle - floor_window))
-t1=$(cpu_seconds "$idle_pid"); s1=$(cpu_seconds "$sup_pid")
-tol_h=$(per_hour "$t0" "$t1" "$idle"); sup_h=$(per_hour "$s0" "$s1" "$idle")
-say "tolvane_idle_cpu_30_tools: $tol_h s/h"
-say "supervisord_idle_cpu_30_tools: $sup_h s/h"
-say "idle_cpu_ratio_tolvane_to_supervisord: $(awk -v a="$tol_h" -v b="$sup_h" 'BEGIN {if (b > 0) printf "%.2f", a / b; else print "n/a"}')"
-tol_fh=$(per_hour "$t0" "$tf" "$floor_window"); floor_h=$(per_hour "$f0" "$f1" "$floor_window")
-floor_ratio=$(awk -v a="$tol_fh" -v b="$floor_h" 'BEGIN {if (b > 0) printf "%.2f", a / b; else print "n/a"}')
-tol_sched=$(sched_per_hour "$tolvane_threads0" "$tolvane_threads1" "$floor_window")
-floor_sched=$(sched_per_hour "$floor_threads0" "$floor_threads1" "$floor_window")
-say "tolvane_idle_cpu_beside_floor: $tol_fh s/h over ${floor_window} s (utime+stime of all threads; $tol_sched s/h by the scheduler's count)"
-say "floor_idle_cpu: $floor_h s/h over ${floor_window} s (bench_floor: a minimised label, an empty 250 ms timer; $floor_sched s/h by the scheduler's count)"
-say "idle_cpu_ratio_tolvane_to_floor: $floor_ratio (goal: at most 1.5; $(awk -v a="$tol_sched" -v b="$floor_sched" 'BEGIN {if (b > 0) printf "%.2f", a / b; else print "n/a"}') by the scheduler's count)"
-say "tolvane_idle_wakeups: $(wakeups "$tolvane_threads0" "$tolvane_threads1" "$floor_window")"
-say "floor_idle_wakeups: $(wakeups "$floor_threads0" "$floor_threads1" "$floor_window")"
-say "tolvane_rss: $(rss_mb "$idle_pid") MB"
-say "tolvane_pss: $(pss_mb "$idle_pid") MB"
-say "supervisord_rss: $(rss_mb "$sup_pid") MB"
-say "supervisord_pss: $(pss_mb "$sup_pid") MB"
-end_station "$sup_dir" "$sup_pid"
-
-# Where an idle Tolvane's CPU above the floor goes: the system calls of both
-# over the same seconds (strace -c; it slows what it traces, so only after
-# the figures above), then where Tolvane's own CPU is spent (perf, sampled
-# every 20 µs of its CPU time: an idle Tolvane uses too little for a
-# sampling by the wall clock to say anything). Written to
-# bench/results/latest-profile.txt.
-if [ "${BENCH_PROFILE:-0}" = 1 ] || awk -v r="$floor_ratio" 'BEGIN {exit !(r != "n/a" && r > 1.5)}'; then
-  {
-    echo "# Idle Tolvane (thirty tools, \"Vérifier\" at \"01 Min\") and bench_floor, $(date -u +%Y-%m-%dT%H:%MZ)"
-    echo "# Threads over the ${floor_window} s beside the floor (tid cpu-ticks voluntary-switches name), before and after:"
-    echo "## Tolvane"; echo "$tolvane_threads0"; echo "$tolvane_threads1"
-    echo "## bench_floor"; echo "$floor_threads0"; echo "$floor_threads1"
-  } > "$profile"
-  if command -v strace >/dev/null; then
-    timeout -s INT "$profile_seconds" strace -f -c -o "$work/strace-tolvane.txt" -p "$idle_pid" >/dev/null 2>&1 &
-    st1=$!
-    timeout -s INT "$profile_seconds" strace -f -c -o "$work/strace-floor.txt" -p "$floor_pid" >/dev/null 2>&1 &
-    st2=$!
-    wait "$st1" "$st2" || true
-    for side in tolvane floor; do
-      echo "## strace -c -f over ${profile_seconds} s: $side" >> "$profile"
-      cat "$work/strace-$side.txt" >> "$profile" 2>/dev/null || true
-      # "name calls/s" of the three most frequent calls.
-      say "${side}_idle_syscalls: $(awk -v s="$profile_seconds" '
-        $1 ~ /^[0-9.]+$/ && NF >= 5 && $NF != "total" { n = $4; name = $NF; calls[name] = n; total += n }
-        END {
-          printf "%.1f /s (", total / s
-          k = 0
-          for (c in calls) order[++k] = c
-          for (i = 1; i <= k; i++) for (j = i + 1; j <= k; j++) if (calls[order[j]] > calls[order[i]]) { t = order[i]; order[i] = order[j]; order[j] = t }
-          for (i = 1; i <= k && i <= 4; i++) printf "%s%s %.1f", (i > 1 ? ", " : ""), order[i], calls[order[i]] / s
-          printf ")"
-        }' "$work/strace-$side.txt" 2>/dev/null || echo "n/a")"
-    done
-  else
-    say "tolvane_idle_syscalls: strace is not installed"
-  fi
-  if command -v perf >/dev/null &&
-     perf record -e task-clock -c 20000 -g -p "$idle_pid" -o "$work/perf.data" -- sleep "$profile_seconds" >/dev/null 2>&1; then
-    {
-      echo "## perf, Tolvane's own CPU over ${profile_seconds} s, by library"
-      perf report -i "$work/perf.data" --stdio --no-children -g none --sort dso --percent-limit 1 2>/dev/null | grep -v '^$'
-      echo "## by function"
-      perf report -i "$work/perf.data" --stdio --no-children -g none --sort dso,sym --percent-limit 0.5 2>/dev/null | grep -v '^$'
-    } >> "$profile"
-    say "tolvane_idle_profile_by_library: $(perf report -i "$work/perf.data" --stdio --no-children -g none --sort dso --percent-limit 5 2>/dev/null |
-      awk '!/^#/ && NF >= 2 { printf "%s%s %s", n++ ? ", " : "", $2, $1 }')"
-  else
-    echo "## perf: not installed or not allowed here" >> "$profile"
-  fi
-  say "tolvane_idle_profile: ${profile#"$root"/}"
-fi
-kill -KILL "$floor_pid" 2>/dev/null || true
-wait "$floor_pid" 2>/dev/null || true
-
-# 3. Work per tick over the thirty running tools (median of 1000 passes).
-DISPLAY="$display_idle" "$build/bin/bench_passes" "$idle_dir" 1000 | while read -r line; do say "$line"; done
-# The same idle hour compressed: its ticks' handlers back to back, without
-# the wake-ups between them; minimised as it starts, then shown (the clock
-# drawn every second).
-for shown in "" shown; do
-  DISPLAY="$display_idle" XDG_DATA_HOME="$idle_dir/data" "$build/bin/bench_idle_hour" "$idle_dir" $shown 2>/dev/null | while read -r line; do say "$line"; done
-done
-end_station "$idle_dir" "$idle_pid"
-
-# 4. A tool's health, side by side; every tool's name belongs to one station
-#    only, since Tolvane watches every process of the user with a tool's
-#    name and would take another station's copy for its own.
+#    The stations of a and b run side by side, every tool's name in one
+#    station only, since Tolvane watches every process of the user with a
+#    tool's name and would take another station's copy for its own.
 #    a. Restart after a kill: two Tolvanes ("Vérifier" at "01 Min" and at
 #       "05 Min") and supervisord, eight tools each, one tool of each killed
 #       at the same moment every 9 s, so that a tool is killed again 72 s
@@ -347,7 +234,6 @@ end_station "$idle_dir" "$idle_pid"
 #       Tolvane with "Vérifier" and "Frozen" at 1 min; the time from the
 #       freeze to the journal's 2050 line, to its 2052 (ended) and to the new
 #       copy's start line. The new copy does not freeze.
-#    c. The tool that dies at once runs from the start (below).
 group=8
 kill_every=9
 freeze_after_ms=70000
@@ -535,6 +421,124 @@ gawk -F'\t' -v after="$freeze_after_ms" -v journal="$freeze_journal" -v names="$
   }' "$freeze_dir/standin.log" | while read -r line; do say "$line"; done
 second_copies tolvane_frozen "$freeze_dir" | while read -r line; do say "$line"; done
 
+# 2. A launch sequence waiting on a delay that is never reached.
+wait_dir=$(station launchwait)
+printf 'Launch Idx_0 1\nTempo Idx_0 999999999\n' | settings "$wait_dir"
+wait_pid=$(run_tolvane "$wait_dir" "$display_main")
+
+# 3. Idle supervision of thirty running tools: Tolvane against supervisord,
+#    side by side, on displays of their own; and the same Tolvane against
+#    the floor, a Qt program that only wakes up as often as Tolvane's clock
+#    (bench_floor.cpp), on a display of its own set up as Tolvane's.
+idle_dir=$(station idle)
+launched_and_verified 0 $(seq 0 29) | settings "$idle_dir"
+idle_pid=$(run_tolvane "$idle_dir" "$display_idle")
+sup_dir=$(station supervisord)
+sup_pid=$(run_supervisord "$sup_dir" "$display_supervisord" "${tools[@]}")
+DISPLAY="$display_floor" "$build/bin/bench_floor" >/dev/null 2>&1 &
+floor_pid=$!
+pids+=("$floor_pid")
+
+sleep 5
+w0=$(cpu_seconds "$wait_pid")
+sleep "$launch"
+w1=$(cpu_seconds "$wait_pid")
+say "tolvane_cpu_waiting_launch_sequence: $(awk -v a="$w0" -v b="$w1" 'BEGIN {printf "%.3f", b - a}') s over ${launch} s"
+end_station "$wait_dir" "$wait_pid"
+
+# Both supervisors have started their thirty tools by now.
+sleep 10
+t0=$(cpu_seconds "$idle_pid"); s0=$(cpu_seconds "$sup_pid"); f0=$(cpu_seconds "$floor_pid")
+tolvane_threads0=$(thread_snapshot "$idle_pid"); floor_threads0=$(thread_snapshot "$floor_pid")
+sleep "$floor_window"
+tf=$(cpu_seconds "$idle_pid"); f1=$(cpu_seconds "$floor_pid")
+tolvane_threads1=$(thread_snapshot "$idle_pid"); floor_threads1=$(thread_snapshot "$floor_pid")
+[ "$idle" -le "$floor_window" ] || sleep $((idle - floor_window))
+t1=$(cpu_seconds "$idle_pid"); s1=$(cpu_seconds "$sup_pid")
+tol_h=$(per_hour "$t0" "$t1" "$idle"); sup_h=$(per_hour "$s0" "$s1" "$idle")
+say "tolvane_idle_cpu_30_tools: $tol_h s/h"
+say "supervisord_idle_cpu_30_tools: $sup_h s/h"
+say "idle_cpu_ratio_tolvane_to_supervisord: $(awk -v a="$tol_h" -v b="$sup_h" 'BEGIN {if (b > 0) printf "%.2f", a / b; else print "n/a"}')"
+tol_fh=$(per_hour "$t0" "$tf" "$floor_window"); floor_h=$(per_hour "$f0" "$f1" "$floor_window")
+floor_ratio=$(awk -v a="$tol_fh" -v b="$floor_h" 'BEGIN {if (b > 0) printf "%.2f", a / b; else print "n/a"}')
+tol_sched=$(sched_per_hour "$tolvane_threads0" "$tolvane_threads1" "$floor_window")
+floor_sched=$(sched_per_hour "$floor_threads0" "$floor_threads1" "$floor_window")
+say "tolvane_idle_cpu_beside_floor: $tol_fh s/h over ${floor_window} s (utime+stime of all threads; $tol_sched s/h by the scheduler's count)"
+say "floor_idle_cpu: $floor_h s/h over ${floor_window} s (bench_floor: a minimised label, an empty 250 ms timer; $floor_sched s/h by the scheduler's count)"
+say "idle_cpu_ratio_tolvane_to_floor: $floor_ratio (goal: at most 1.5; $(awk -v a="$tol_sched" -v b="$floor_sched" 'BEGIN {if (b > 0) printf "%.2f", a / b; else print "n/a"}') by the scheduler's count)"
+say "tolvane_idle_wakeups: $(wakeups "$tolvane_threads0" "$tolvane_threads1" "$floor_window")"
+say "floor_idle_wakeups: $(wakeups "$floor_threads0" "$floor_threads1" "$floor_window")"
+say "tolvane_rss: $(rss_mb "$idle_pid") MB"
+say "tolvane_pss: $(pss_mb "$idle_pid") MB"
+say "supervisord_rss: $(rss_mb "$sup_pid") MB"
+say "supervisord_pss: $(pss_mb "$sup_pid") MB"
+end_station "$sup_dir" "$sup_pid"
+
+# Where an idle Tolvane's CPU above the floor goes: the system calls of both
+# over the same seconds (strace -c; it slows what it traces, so only after
+# the figures above), then where Tolvane's own CPU is spent (perf, sampled
+# every 20 µs of its CPU time: an idle Tolvane uses too little for a
+# sampling by the wall clock to say anything). Written to
+# bench/results/latest-profile.txt.
+if [ "${BENCH_PROFILE:-0}" = 1 ] || awk -v r="$floor_ratio" 'BEGIN {exit !(r != "n/a" && r > 1.5)}'; then
+  {
+    echo "# Idle Tolvane (thirty tools, \"Vérifier\" at \"01 Min\") and bench_floor, $(date -u +%Y-%m-%dT%H:%MZ)"
+    echo "# Threads over the ${floor_window} s beside the floor (tid cpu-ticks voluntary-switches name), before and after:"
+    echo "## Tolvane"; echo "$tolvane_threads0"; echo "$tolvane_threads1"
+    echo "## bench_floor"; echo "$floor_threads0"; echo "$floor_threads1"
+  } > "$profile"
+  if command -v strace >/dev/null; then
+    timeout -s INT "$profile_seconds" strace -f -c -o "$work/strace-tolvane.txt" -p "$idle_pid" >/dev/null 2>&1 &
+    st1=$!
+    timeout -s INT "$profile_seconds" strace -f -c -o "$work/strace-floor.txt" -p "$floor_pid" >/dev/null 2>&1 &
+    st2=$!
+    wait "$st1" "$st2" || true
+    for side in tolvane floor; do
+      echo "## strace -c -f over ${profile_seconds} s: $side" >> "$profile"
+      cat "$work/strace-$side.txt" >> "$profile" 2>/dev/null || true
+      # "name calls/s" of the three most frequent calls.
+      say "${side}_idle_syscalls: $(awk -v s="$profile_seconds" '
+        $1 ~ /^[0-9.]+$/ && NF >= 5 && $NF != "total" { n = $4; name = $NF; calls[name] = n; total += n }
+        END {
+          printf "%.1f /s (", total / s
+          k = 0
+          for (c in calls) order[++k] = c
+          for (i = 1; i <= k; i++) for (j = i + 1; j <= k; j++) if (calls[order[j]] > calls[order[i]]) { t = order[i]; order[i] = order[j]; order[j] = t }
+          for (i = 1; i <= k && i <= 4; i++) printf "%s%s %.1f", (i > 1 ? ", " : ""), order[i], calls[order[i]] / s
+          printf ")"
+        }' "$work/strace-$side.txt" 2>/dev/null || echo "n/a")"
+    done
+  else
+    say "tolvane_idle_syscalls: strace is not installed"
+  fi
+  if command -v perf >/dev/null &&
+     perf record -e task-clock -c 20000 -g -p "$idle_pid" -o "$work/perf.data" -- sleep "$profile_seconds" >/dev/null 2>&1; then
+    {
+      echo "## perf, Tolvane's own CPU over ${profile_seconds} s, by library"
+      perf report -i "$work/perf.data" --stdio --no-children -g none --sort dso --percent-limit 1 2>/dev/null | grep -v '^$'
+      echo "## by function"
+      perf report -i "$work/perf.data" --stdio --no-children -g none --sort dso,sym --percent-limit 0.5 2>/dev/null | grep -v '^$'
+    } >> "$profile"
+    say "tolvane_idle_profile_by_library: $(perf report -i "$work/perf.data" --stdio --no-children -g none --sort dso --percent-limit 5 2>/dev/null |
+      awk '!/^#/ && NF >= 2 { printf "%s%s %s", n++ ? ", " : "", $2, $1 }')"
+  else
+    echo "## perf: not installed or not allowed here" >> "$profile"
+  fi
+  say "tolvane_idle_profile: ${profile#"$root"/}"
+fi
+kill -KILL "$floor_pid" 2>/dev/null || true
+wait "$floor_pid" 2>/dev/null || true
+
+# 4. Work per tick over the thirty running tools (median of 1000 passes).
+DISPLAY="$display_idle" "$build/bin/bench_passes" "$idle_dir" 1000 | while read -r line; do say "$line"; done
+# The same idle hour compressed: its ticks' handlers back to back, without
+# the wake-ups between them; minimised as it starts, then shown (the clock
+# drawn every second).
+for shown in "" shown; do
+  DISPLAY="$display_idle" XDG_DATA_HOME="$idle_dir/data" "$build/bin/bench_idle_hour" "$idle_dir" $shown 2>/dev/null | while read -r line; do say "$line"; done
+done
+end_station "$idle_dir" "$idle_pid"
+
 # 5. Launch exactness: thirty tools with delays 0 to 29 s.
 exact_dir=$(station exact)
 for i in $(seq 0 29); do printf 'Launch Idx_%d 1\nTempo Idx_%d %d000\n' $i $i $i; done | settings "$exact_dir"
@@ -621,7 +625,7 @@ echo -n "$kr_runs" | awk '
     printf "krandel_wait_cpu:"; for (i = 1; i <= NR; i++) printf " %.3f", cpu[i]; printf " s (max %.3f)\n", max
     printf "krandel_wall_max: %.2f s\n", wmax
   }' | while read -r line; do say "$line"; done
-# 4c. The tool that dies at once: once its time is over, its starts, those
+# 1c. The tool that dies at once: once its time is over, its starts, those
 #     after its first ten minutes per minute, and every journal line about
 #     it in that time.
 while [ "$EPOCHSECONDS" -lt "$loop_end" ]; do sleep 1; done
@@ -645,7 +649,7 @@ cat "$loop_dir"/data/Vantorix/Tolvane/journal/*.log 2>/dev/null |
   gawk -v name="$loop_name" -v t1="$loop_until" '
     # "2026-12-08 03:12:45 +0100 2004 [6 NAME] ...", stamped in whole seconds.
     $5 ~ /^\[[0-9]+$/ && $6 == name "]" { d = $1 " " $2; gsub(/[-:]/, " ", d); if (mktime(d) <= t1) print }' > "$work/loop-lines.txt" || true
-say "looping_tool_journal_lines: $(wc -l < "$work/loop-lines.txt") ($(awk '{ n[$4]++ } END { for (e in n) printf "%s%s x%d", k++ ? ", " : "", e, n[e] }' "$work/loop-lines.txt"); goal: at most 5)"
+say "looping_tool_journal_lines: $(wc -l < "$work/loop-lines.txt") ($(awk '{ n[$4]++ } END { for (e in n) printf "%s%s x%d", k++ ? ", " : "", e, n[e]; if (!NR) printf "none" }' "$work/loop-lines.txt"); goal: at most 5)"
 sed 's/^/#   /' "$work/loop-lines.txt" >> "$results"
 second_copies looping_tool "$loop_dir" | while read -r line; do say "$line"; done
 echo "Figures written to $results"
