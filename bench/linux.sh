@@ -518,6 +518,8 @@ if [ "${BENCH_PROFILE:-0}" = 1 ] || awk -v r="$floor_ratio" 'BEGIN {exit !(r != 
       perf report -i "$work/perf.data" --stdio --no-children -g none --sort dso --percent-limit 1 2>/dev/null | grep -v '^$'
       echo "## by function"
       perf report -i "$work/perf.data" --stdio --no-children -g none --sort dso,sym --percent-limit 0.5 2>/dev/null | grep -v '^$'
+      echo "## Tolvane's own functions with all they call (children, self)"
+      perf report -i "$work/perf.data" --stdio --children -g none --sort sym --percent-limit 1 2>/dev/null | grep 'tolvane::' || true
     } >> "$profile"
     say "tolvane_idle_profile_by_library: $(perf report -i "$work/perf.data" --stdio --no-children -g none --sort dso --percent-limit 5 2>/dev/null |
       awk '!/^#/ && NF >= 2 { printf "%s%s %s", n++ ? ", " : "", $2, $1 }')"
