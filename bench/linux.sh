@@ -2,7 +2,11 @@
 # Benchmarks of the Linux build, measured side by side in one run on this
 # machine; never part of the test command (bench/windows.sh measures the
 # Windows build). Each figure is printed as "name: value unit" and
-# written to bench/results/latest.txt.
+# written to bench/results/latest.txt (a profile, when one is made, to
+# bench/results/latest-profile.txt). About 30 minutes: the tool that dies at
+# once is followed from the start for BENCH_LOOP_SECONDS, and the rest runs
+# beside it. Its stations watch every process with a tool's name, as
+# Tolvane does: not to be run beside the end-to-end tests.
 #
 #   BENCH_IDLE_SECONDS    length of the idle run beside supervisord (default 600)
 #   BENCH_FLOOR_SECONDS   length of the idle run beside the floor program,
@@ -12,6 +16,7 @@
 #   BENCH_FREEZE_RUNS     tools that freeze, side by side (default 3, at most 5)
 #   BENCH_LOOP_SECONDS    length of the run of a tool that dies at once
 #                         (default 1800)
+#   BENCH_LOOP_STANDIN    its stand-in's switches (default exit_after_ms=300)
 #   BENCH_PROFILE_SECONDS length of the profile of an idle Tolvane above its
 #                         floor (default 30; BENCH_PROFILE=1 profiles anyway)
 set -euo pipefail
