@@ -46,6 +46,7 @@ profile="$results_dir/latest-profile.txt"
   echo "# ${kills} kills per supervisor, ${freeze_runs} frozen tools, a tool dying at once for ${loop_seconds} s"
 } > "$results"
 say() { echo "$1" | tee -a "$results"; }
+run_started=$EPOCHSECONDS
 
 work="$(mktemp -d)"
 pids=()
@@ -659,4 +660,5 @@ cat "$loop_dir"/data/Vantorix/Tolvane/journal/*.log 2>/dev/null |
 say "looping_tool_journal_lines: $(wc -l < "$work/loop-lines.txt") ($(awk '{ n[$4]++ } END { for (e in n) printf "%s%s x%d", k++ ? ", " : "", e, n[e]; if (!NR) printf "none" }' "$work/loop-lines.txt"); goal: at most 5)"
 sed 's/^/#   /' "$work/loop-lines.txt" >> "$results"
 second_copies looping_tool "$loop_dir" | while read -r line; do say "$line"; done
+echo "# the run took $((EPOCHSECONDS - run_started)) s" >> "$results"
 echo "Figures written to $results"
