@@ -15,7 +15,12 @@
 // the windows that search finds and that list it in WM_PROTOCOLS. A client
 // sends the ping back through the root window, so the connection listens
 // there; the answer to one question is read at the next one, which is why a
-// question never waits for a tool.
+// question never waits for a tool. The windows found are followed from one
+// question to the next instead of searched for again: their names and
+// protocols are asked with each ping and read at the next question too, so
+// that in the steady state a question neither waits for the server nor
+// wakes Tolvane while its replies arrive (waiting for a search's replies one
+// by one woke it a hundred times a question).
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
@@ -123,6 +128,12 @@ struct WindowSearch {
     bool complete = false;
 };
 
+struct NameRequests {
+    xcb_window_t window;
+    std::optional<xcb_get_property_cookie_t> netWmName;
+    xcb_get_property_cookie_t wmName;
+};
+
 struct X11WindowFinder::Connection {
     xcb_connection_t* c = nullptr;
     std::vector<xcb_window_t> roots;
@@ -133,14 +144,28 @@ struct X11WindowFinder::Connection {
     std::chrono::steady_clock::time_point deadline;
     bool timedOut = false;
 
-    // The pings of the last windowsResponse, by client window: the stamp it
-    // carried, and whether the window sent it back since.
-    struct Ping {
-        std::uint32_t stamp = 0;
-        bool answered = false;
+    // The windows the freeze question follows, by client window. At each
+    // question, every followed window is sent a request for its names and
+    // its WM_PROTOCOLS and, when it takes part, a ping; all of it is read at
+    // the next question, by which time the server has long answered, so a
+    // question in the steady state never waits for the server.
+    struct Followed {
+        std::string title;  // the lower-case title it carries
+        bool pingable = false;
+        std::uint32_t stamp = 0;  // the ping sent at the last question; 0: none
+        bool answered = false;    // that ping came back
+        std::optional<NameRequests> names;
+        std::optional<xcb_get_property_cookie_t> protocols;
     };
-    std::unordered_map<xcb_window_t, Ping> pings;
+    std::unordered_map<xcb_window_t, Followed> followed;
     std::uint32_t lastStamp = 0;
+    // For the titles no followed window carries: those the last full search
+    // did not find, when it was made, and whether a window was created,
+    // mapped or reparented on a root since (a title is searched for again
+    // then, or after a minute: a window may also take a title later).
+    std::unordered_set<std::string> searchedAbsent;
+    std::chrono::steady_clock::time_point lastFullSearch{};
+    bool structureChanged = true;
     // Whether this connection hears what clients send to the roots (where
     // the replies to pings go).
     bool hearsRoots = false;
@@ -188,6 +213,72 @@ struct X11WindowFinder::Connection {
 
     WindowSearch findWindows(const std::vector<std::string>& titles);
 
+    // Both names of a window, asked for up to `lengthInWords` (longer ones
+    // cannot match), and read back: `onName` gets each that was readable.
+    NameRequests askNames(xcb_window_t w, std::uint32_t lengthInWords) {
+        NameRequests n{w, {}, {}};
+        if (netWmName != XCB_ATOM_NONE)
+            n.netWmName = xcb_get_property(c, 0, w, netWmName, XCB_GET_PROPERTY_TYPE_ANY, 0, lengthInWords);
+        n.wmName = xcb_get_property(c, 0, w, XCB_ATOM_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY, 0, lengthInWords);
+        return n;
+    }
+    template <typename OnName>
+    void readNames(const NameRequests& n, OnName&& onName) {
+        const auto value = [&](unsigned int sequence, bool latin1) {
+            auto* r = reply<xcb_get_property_reply_t>(sequence);
+            if (!r) return;
+            // bytes_after > 0: longer than every title asked for.
+            if (r->format == 8 && r->bytes_after == 0 && r->type != XCB_ATOM_NONE) {
+                std::string_view text(static_cast<const char*>(xcb_get_property_value(r)),
+                                      static_cast<std::size_t>(xcb_get_property_value_length(r)));
+                // WM_NAME of type STRING is Latin-1 by ICCCM; anything else
+                // we meet there (UTF8_STRING, COMPOUND_TEXT's ASCII) is
+                // compared as it is.
+                if (latin1 && r->type == XCB_ATOM_STRING)
+                    onName(latin1ToUtf8(text));
+                else
+                    onName(std::string(text));
+            }
+            std::free(r);
+        };
+        if (n.netWmName) value(n.netWmName->sequence, false);
+        value(n.wmName.sequence, true);
+    }
+    // Whether a window lists _NET_WM_PING, from its WM_PROTOCOLS.
+    bool readPingable(xcb_get_property_cookie_t cookie) {
+        auto* r = reply<xcb_get_property_reply_t>(cookie.sequence);
+        if (!r) return false;  // gone meanwhile, or no answer (the caller checks)
+        bool listed = false;
+        if (r->type == XCB_ATOM_ATOM && r->format == 32) {
+            const auto* atoms = static_cast<const xcb_atom_t*>(xcb_get_property_value(r));
+            const int n = xcb_get_property_value_length(r) / 4;
+            listed = std::find(atoms, atoms + n, netWmPing) != atoms + n;
+        }
+        std::free(r);
+        return listed;
+    }
+    xcb_get_property_cookie_t askProtocols(xcb_window_t w) {
+        return xcb_get_property(c, 0, w, wmProtocols, XCB_ATOM_ATOM, 0, 64);
+    }
+    // Replies asked for and no longer wanted are thrown away as they come.
+    void forget(Followed& f) {
+        if (f.names) {
+            if (f.names->netWmName) xcb_discard_reply(c, f.names->netWmName->sequence);
+            xcb_discard_reply(c, f.names->wmName.sequence);
+            f.names.reset();
+        }
+        if (f.protocols) {
+            xcb_discard_reply(c, f.protocols->sequence);
+            f.protocols.reset();
+        }
+    }
+    void forgetFollowed() {
+        for (auto& [w, f] : followed) forget(f);
+        followed.clear();
+        searchedAbsent.clear();
+        structureChanged = true;
+    }
+
     // EWMH has a client send a ping back to the root window, to the clients
     // that watch its substructure: this connection becomes one of them. That
     // also brings every map, move and restack of every top-level window,
@@ -202,16 +293,26 @@ struct X11WindowFinder::Connection {
 
     // Reads everything the server has sent, keeps the replies to our own
     // pings (a reply to an older ping, or to the window manager's, is not an
-    // answer to the question asked last) and drops the rest.
+    // answer to the question asked last), notes a change of the roots'
+    // windows, and drops the rest.
     void takeEvents() {
         while (xcb_generic_event_t* e = xcb_poll_for_event(c)) {
-            if ((e->response_type & 0x7F) == XCB_CLIENT_MESSAGE) {
-                const auto* m = reinterpret_cast<const xcb_client_message_event_t*>(e);
-                if (m->format == 32 && m->type == wmProtocols && netWmPing != XCB_ATOM_NONE &&
-                    m->data.data32[0] == netWmPing) {
-                    const auto it = pings.find(m->data.data32[2]);
-                    if (it != pings.end() && it->second.stamp == m->data.data32[1]) it->second.answered = true;
+            switch (e->response_type & 0x7F) {
+                case XCB_CLIENT_MESSAGE: {
+                    const auto* m = reinterpret_cast<const xcb_client_message_event_t*>(e);
+                    if (m->format == 32 && m->type == wmProtocols && netWmPing != XCB_ATOM_NONE &&
+                        m->data.data32[0] == netWmPing) {
+                        const auto it = followed.find(m->data.data32[2]);
+                        if (it != followed.end() && it->second.stamp != 0 &&
+                            it->second.stamp == m->data.data32[1])
+                            it->second.answered = true;
+                    }
+                    break;
                 }
+                case XCB_CREATE_NOTIFY:
+                case XCB_MAP_NOTIFY:
+                case XCB_REPARENT_NOTIFY: structureChanged = true; break;
+                default: break;
             }
             std::free(e);
         }
@@ -400,18 +501,6 @@ WindowSearch X11WindowFinder::Connection::findWindows(const std::vector<std::str
     }
     if (failed() || !rootsRead) return search;
 
-    struct NameRequests {
-        xcb_window_t window;
-        std::optional<xcb_get_property_cookie_t> netWmName;
-        xcb_get_property_cookie_t wmName;
-    };
-    const auto askNames = [&](xcb_window_t w) {
-        NameRequests n{w, {}, {}};
-        if (netWmName != XCB_ATOM_NONE)
-            n.netWmName = xcb_get_property(c, 0, w, netWmName, XCB_GET_PROPERTY_TYPE_ANY, 0, lengthInWords);
-        n.wmName = xcb_get_property(c, 0, w, XCB_ATOM_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY, 0, lengthInWords);
-        return n;
-    };
     const auto check = [&](xcb_window_t w, const std::string& name) {
         if (name.empty()) return;
         if (auto it = wanted.find(lowerAscii(name)); it != wanted.end()) {
@@ -422,35 +511,17 @@ WindowSearch X11WindowFinder::Connection::findWindows(const std::vector<std::str
             }
         }
     };
-    const auto readNames = [&](const NameRequests& n) {
-        const auto value = [&](unsigned int sequence, bool latin1) {
-            auto* r = reply<xcb_get_property_reply_t>(sequence);
-            if (!r) return;
-            // bytes_after > 0: longer than every title asked for.
-            if (r->format == 8 && r->bytes_after == 0 && r->type != XCB_ATOM_NONE) {
-                std::string_view text(static_cast<const char*>(xcb_get_property_value(r)),
-                                      static_cast<std::size_t>(xcb_get_property_value_length(r)));
-                // WM_NAME of type STRING is Latin-1 by ICCCM; anything else
-                // we meet there (UTF8_STRING, COMPOUND_TEXT's ASCII) is
-                // compared as it is.
-                if (latin1 && r->type == XCB_ATOM_STRING)
-                    check(n.window, latin1ToUtf8(text));
-                else
-                    check(n.window, std::string(text));
-            }
-            std::free(r);
-        };
-        if (n.netWmName) value(n.netWmName->sequence, false);
-        value(n.wmName.sequence, true);
+    const auto readNamesOf = [&](const NameRequests& n) {
+        readNames(n, [&](const std::string& name) { check(n.window, name); });
     };
 
     // Step 2: the names of the root children and the listed clients.
     // With every tool running, the answer is complete here.
     std::vector<NameRequests> names;
     names.reserve(candidates.size());
-    for (const xcb_window_t w : candidates) names.push_back(askNames(w));
+    for (const xcb_window_t w : candidates) names.push_back(askNames(w, lengthInWords));
     xcb_flush(c);
-    for (const auto& n : names) readNames(n);
+    for (const auto& n : names) readNamesOf(n);
 
     const auto allFound = [&] {
         for (const auto& [lowered, indexes] : wanted) {
@@ -481,9 +552,9 @@ WindowSearch X11WindowFinder::Connection::findWindows(const std::vector<std::str
             }
         }
         names.clear();
-        for (const xcb_window_t w : inFrames) names.push_back(askNames(w));
+        for (const xcb_window_t w : inFrames) names.push_back(askNames(w, lengthInWords));
         xcb_flush(c);
-        for (const auto& n : names) readNames(n);
+        for (const auto& n : names) readNamesOf(n);
     }
     search.complete = !failed();
     return search;
@@ -510,87 +581,149 @@ std::vector<WindowPresence> X11WindowFinder::windowsPresence(const std::vector<s
 
 std::vector<WindowResponse> X11WindowFinder::windowsResponse(const std::vector<std::string>& titles) {
     if (titles.empty()) {
-        // Nothing asked about: nothing to remember.
+        // Nothing asked about: nothing to follow.
         std::lock_guard lock(m_mutex);
-        if (m_connection) m_connection->pings.clear();
+        if (m_connection) m_connection->forgetFollowed();
         return {};
     }
     return ask(titles.size(), WindowResponse::Unknown, [&](Connection& x) {
         std::vector<WindowResponse> answers(titles.size(), WindowResponse::Unknown);
         const auto unsettled = [&] {
-            // The pings of the previous call can no longer be told apart
-            // from these: start again, every window Unknown at the next call.
-            x.pings.clear();
+            // The pings out can no longer be told apart from the next ones:
+            // start again, every window Unknown at the next question.
+            x.forgetFollowed();
             return std::pair{answers, false};
         };
         if (x.wmProtocols == XCB_ATOM_NONE || x.netWmPing == XCB_ATOM_NONE) return unsettled();
         x.hearRoots();
-        const WindowSearch search = x.findWindows(titles);
-        if (!search.complete) return unsettled();
+        const auto now = std::chrono::steady_clock::now();
 
-        // Which of the windows found take part: those listing _NET_WM_PING.
-        std::vector<xcb_window_t> found;
-        std::unordered_set<xcb_window_t> seen;
-        for (const auto& windows : search.windows) {
-            for (const xcb_window_t w : windows) {
-                if (seen.insert(w).second) found.push_back(w);
+        // 1. What the requests sent at the last question tell: a window gone,
+        //    or no longer carrying its title, is no longer followed.
+        for (auto it = x.followed.begin(); it != x.followed.end();) {
+            auto& f = it->second;
+            bool titled = !f.names;  // nothing asked: as it was
+            if (f.names) {
+                const NameRequests names = *f.names;
+                f.names.reset();
+                x.readNames(names, [&](const std::string& name) { titled = titled || lowerAscii(name) == f.title; });
+            }
+            if (f.protocols) {
+                const auto cookie = *f.protocols;
+                f.protocols.reset();
+                f.pingable = x.readPingable(cookie);
+            }
+            if (x.failed()) return unsettled();
+            if (!titled) {
+                x.forget(f);
+                it = x.followed.erase(it);
+            } else {
+                ++it;
             }
         }
-        std::vector<xcb_get_property_cookie_t> protocolRequests;
-        protocolRequests.reserve(found.size());
-        for (const xcb_window_t w : found)
-            protocolRequests.push_back(xcb_get_property(x.c, 0, w, x.wmProtocols, XCB_ATOM_ATOM, 0, 64));
-        xcb_flush(x.c);
-        std::unordered_set<xcb_window_t> pingable;
-        for (std::size_t k = 0; k < found.size(); ++k) {
-            auto* r = x.reply<xcb_get_property_reply_t>(protocolRequests[k].sequence);
-            if (!r) continue;  // gone meanwhile, or no answer (checked below)
-            if (r->type == XCB_ATOM_ATOM && r->format == 32) {
-                const auto* atoms = static_cast<const xcb_atom_t*>(xcb_get_property_value(r));
-                const int n = xcb_get_property_value_length(r) / 4;
-                if (std::find(atoms, atoms + n, x.netWmPing) != atoms + n) pingable.insert(found[k]);
-            }
-            std::free(r);
-        }
-        if (x.failed()) return unsettled();
-
-        // Every reply the server sent before it read these requests is in
-        // now: those to the previous call's pings are counted.
+        // 2. The answers to the last pings, which came after those replies.
         x.takeEvents();
-        for (std::size_t i = 0; i < titles.size(); ++i) {
-            bool answered = false;
-            bool unanswered = false;
-            for (const xcb_window_t w : search.windows[i]) {
-                if (!pingable.count(w)) continue;
-                const auto it = x.pings.find(w);
-                if (it == x.pings.end()) continue;  // not asked before: nothing to tell yet
-                (it->second.answered ? answered : unanswered) = true;
+        // 3. A window that did not answer may have gone since it was last
+        //    read, and a gone window is unknown, never "not answering": those
+        //    alone are read again now (a freeze is rare; the steady state
+        //    does not wait here).
+        std::vector<std::pair<xcb_window_t, NameRequests>> recheck;
+        for (const auto& [w, f] : x.followed) {
+            if (f.stamp != 0 && !f.answered)
+                recheck.emplace_back(w, x.askNames(w, static_cast<std::uint32_t>(f.title.size() / 4 + 2)));
+        }
+        if (!recheck.empty()) {
+            xcb_flush(x.c);
+            for (const auto& [w, names] : recheck) {
+                auto& f = x.followed.at(w);
+                bool titled = false;
+                x.readNames(names, [&](const std::string& name) { titled = titled || lowerAscii(name) == f.title; });
+                if (x.failed()) return unsettled();
+                if (!titled) x.followed.erase(w);
             }
-            if (answered)
-                answers[i] = WindowResponse::Answers;
-            else if (unanswered)
-                answers[i] = WindowResponse::NotAnswering;
         }
 
-        // Ask again, and remember only what was asked now.
-        const std::uint32_t stamp = x.nextStamp();
-        std::unordered_map<xcb_window_t, Connection::Ping> asked;
-        for (const xcb_window_t w : found) {
-            if (!pingable.count(w)) continue;
-            xcb_client_message_event_t ping{};
-            ping.response_type = XCB_CLIENT_MESSAGE;
-            ping.format = 32;
-            ping.window = w;
-            ping.type = x.wmProtocols;
-            ping.data.data32[0] = x.netWmPing;
-            ping.data.data32[1] = stamp;
-            ping.data.data32[2] = w;
-            // No event mask: the event goes to the client that made the
-            // window, whatever it selected.
-            xcb_send_event(x.c, 0, w, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&ping));
-            asked[w] = Connection::Ping{stamp, false};
+        // 4. The answer for each title: it answers if one of its pinged
+        //    windows did, it does not if none of them did.
+        std::unordered_map<std::string, std::vector<std::size_t>> asked;
+        for (std::size_t i = 0; i < titles.size(); ++i) {
+            if (!titles[i].empty()) asked[lowerAscii(titles[i])].push_back(i);
         }
-        x.pings = std::move(asked);
+        std::unordered_set<std::string> carried;
+        for (const auto& [w, f] : x.followed) {
+            const auto it = asked.find(f.title);
+            if (it == asked.end()) continue;
+            carried.insert(f.title);
+            if (f.stamp == 0) continue;  // not asked before: nothing to tell yet
+            for (const std::size_t i : it->second) {
+                if (f.answered)
+                    answers[i] = WindowResponse::Answers;
+                else if (answers[i] != WindowResponse::Answers)
+                    answers[i] = WindowResponse::NotAnswering;
+            }
+        }
+
+        // 5. The titles no followed window carries: searched for when they
+        //    were not searched for last time, when the roots' windows changed
+        //    since, or after a minute. Windows found are followed from now.
+        std::vector<std::string> missing;
+        bool searchDue = x.structureChanged || now - x.lastFullSearch >= std::chrono::minutes(1);
+        for (const auto& [title, indexes] : asked) {
+            if (carried.count(title)) continue;
+            missing.push_back(title);
+            if (!x.searchedAbsent.count(title)) searchDue = true;
+        }
+        if (!missing.empty() && searchDue) {
+            x.structureChanged = false;  // what changes during the search is heard next time
+            const WindowSearch search = x.findWindows(missing);
+            if (!search.complete) return unsettled();
+            x.lastFullSearch = now;
+            x.searchedAbsent.clear();
+            std::vector<std::pair<xcb_window_t, xcb_get_property_cookie_t>> protocolRequests;
+            for (std::size_t k = 0; k < missing.size(); ++k) {
+                if (search.windows[k].empty()) x.searchedAbsent.insert(missing[k]);
+                for (const xcb_window_t w : search.windows[k]) {
+                    if (x.followed.count(w)) continue;  // carries two titles asked: followed for the first
+                    x.followed[w].title = missing[k];
+                    protocolRequests.emplace_back(w, x.askProtocols(w));
+                }
+            }
+            xcb_flush(x.c);
+            for (const auto& [w, cookie] : protocolRequests) x.followed[w].pingable = x.readPingable(cookie);
+            if (x.failed()) return unsettled();
+        }
+
+        // 6. Ask again, of the windows of the titles asked now only: their
+        //    names and protocols, read at the next question, and a ping.
+        const std::uint32_t stamp = x.nextStamp();
+        for (auto it = x.followed.begin(); it != x.followed.end();) {
+            auto& f = it->second;
+            if (!asked.count(f.title)) {
+                x.forget(f);
+                it = x.followed.erase(it);
+                continue;
+            }
+            const xcb_window_t w = it->first;
+            f.names = x.askNames(w, static_cast<std::uint32_t>(f.title.size() / 4 + 2));
+            f.protocols = x.askProtocols(w);
+            f.stamp = 0;
+            f.answered = false;
+            if (f.pingable) {
+                xcb_client_message_event_t ping{};
+                ping.response_type = XCB_CLIENT_MESSAGE;
+                ping.format = 32;
+                ping.window = w;
+                ping.type = x.wmProtocols;
+                ping.data.data32[0] = x.netWmPing;
+                ping.data.data32[1] = stamp;
+                ping.data.data32[2] = w;
+                // No event mask: the event goes to the client that made the
+                // window, whatever it selected.
+                xcb_send_event(x.c, 0, w, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&ping));
+                f.stamp = stamp;
+            }
+            ++it;
+        }
         xcb_flush(x.c);
         return std::pair{std::move(answers), true};
     });

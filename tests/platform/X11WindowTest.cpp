@@ -536,14 +536,16 @@ TEST(X11WindowsWithoutServer, GrabbedServerIsUnknownNeverAbsent) {
 
     XProbe grabber(server.display());
     grabber.grabServer();
-    // The ping just sent cannot reach the tool, and the question waits for
-    // the server, not for ever.
+    // A ping sent now cannot reach the tool, and the question waits for the
+    // server, not for ever.
     const auto t0 = std::chrono::steady_clock::now();
     const auto response = platform->windowsResponse(title);
     const auto waited = std::chrono::steady_clock::now() - t0;
     const auto ticks = askAtTickPace(*platform, title, 3500ms);
     grabber.ungrabServer();
-    EXPECT_EQ(response, Responses{WindowResponse::Unknown});
+    // Its answer to the ping sent before the grab may still be told; "not
+    // answering" never.
+    EXPECT_NE(response, Responses{WindowResponse::NotAnswering});
     EXPECT_LT(waited, 3s);
     ASSERT_FALSE(ticks.answers.empty());
     for (const auto& answers : ticks.answers) EXPECT_EQ(answers, Answers{WindowPresence::Unknown});
