@@ -191,6 +191,27 @@ public:
 // The backend of the system this was built for.
 std::unique_ptr<Platform> createSystemPlatform();
 
+// Many waitables behind one, so that an event loop waits on a single
+// descriptor however many processes are watched: an event loop that polls
+// every descriptor it holds at each of its wake-ups would look at thirty
+// process descriptors four times a second. Linux: an epoll set.
+class WaitableSet {
+public:
+    virtual ~WaitableSet() = default;
+    // What the event loop waits on: readable while one of the set is.
+    virtual std::intptr_t waitable() const = 0;
+    // Adds `waitable` under `key`; false if the system refused it.
+    virtual bool add(std::intptr_t waitable, std::uint64_t key) = 0;
+    // Removes it; to be done before it is closed.
+    virtual void remove(std::intptr_t waitable) = 0;
+    // The keys of those signalled now, without waiting.
+    virtual std::vector<std::uint64_t> signalled() = 0;
+};
+// nullptr where the system has none, or where its toolkit already waits for
+// many without a cost per wake-up (Windows, whose handles the toolkit waits
+// for on the system's thread pool).
+std::unique_ptr<WaitableSet> createWaitableSet();
+
 // The arguments the program was started with, after its own name, in UTF-8.
 // Linux: argv[1..argc-1] as given. Windows: the process's command line as
 // the system keeps it (wide characters), split by the system's rules: main's

@@ -17,6 +17,7 @@
 #include <poll.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/epoll.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -453,3 +454,49 @@ std::optional<std::uint64_t> workingSetBytes(std::uint32_t pid) {
 }
 
 }  // namespace tolvane::platform::linuxbackend
+
+namespace tolvane::platform {
+
+namespace {
+
+class EpollSet final : public WaitableSet {
+public:
+    explicit EpollSet(int fd) : m_fd(fd) {}
+    ~EpollSet() override { ::close(m_fd); }
+    EpollSet(const EpollSet&) = delete;
+    EpollSet& operator=(const EpollSet&) = delete;
+    std::intptr_t waitable() const override { return m_fd; }
+    bool add(std::intptr_t waitable, std::uint64_t key) override {
+        epoll_event e{};
+        e.events = EPOLLIN;
+        e.data.u64 = key;
+        return ::epoll_ctl(m_fd, EPOLL_CTL_ADD, static_cast<int>(waitable), &e) == 0;
+    }
+    void remove(std::intptr_t waitable) override {
+        ::epoll_ctl(m_fd, EPOLL_CTL_DEL, static_cast<int>(waitable), nullptr);
+    }
+    std::vector<std::uint64_t> signalled() override {
+        std::vector<std::uint64_t> keys;
+        epoll_event events[64];
+        for (;;) {
+            const int n = ::epoll_wait(m_fd, events, 64, 0);
+            if (n < 0 && errno == EINTR) continue;
+            for (int i = 0; i < n; ++i) keys.push_back(events[i].data.u64);
+            // Level-triggered: what is not taken now is there at the next call.
+            return keys;
+        }
+    }
+
+private:
+    int m_fd;
+};
+
+}  // namespace
+
+std::unique_ptr<WaitableSet> createWaitableSet() {
+    const int fd = ::epoll_create1(EPOLL_CLOEXEC);
+    if (fd < 0) return nullptr;
+    return std::make_unique<EpollSet>(fd);
+}
+
+}  // namespace tolvane::platform

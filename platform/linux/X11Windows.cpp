@@ -16,8 +16,8 @@
 // sends the ping back through the root window, so the connection listens
 // there; the answer to one question is read at the next one, which is why a
 // question never waits for a tool. The windows found are followed from one
-// question to the next instead of searched for again: their names and
-// protocols are asked with each ping and read at the next question too, so
+// question to the next instead of searched for again: their protocols are
+// asked with each ping and read at the next question too, so
 // that in the steady state a question neither waits for the server nor
 // wakes Tolvane while its replies arrive (waiting for a search's replies one
 // by one woke it a hundred times a question).
@@ -145,16 +145,17 @@ struct X11WindowFinder::Connection {
     bool timedOut = false;
 
     // The windows the freeze question follows, by client window. At each
-    // question, every followed window is sent a request for its names and
-    // its WM_PROTOCOLS and, when it takes part, a ping; all of it is read at
-    // the next question, by which time the server has long answered, so a
-    // question in the steady state never waits for the server.
+    // question, every followed window is asked for its WM_PROTOCOLS (which
+    // also tells that it still exists) and, when it takes part, sent a ping;
+    // both are read at the next question, by which time the server has long
+    // answered, so a question in the steady state never waits for the
+    // server. Its names are read again only when it did not answer: an
+    // unanswered window must still be the tool's to count.
     struct Followed {
         std::string title;  // the lower-case title it carries
         bool pingable = false;
         std::uint32_t stamp = 0;  // the ping sent at the last question; 0: none
         bool answered = false;    // that ping came back
-        std::optional<NameRequests> names;
         std::optional<xcb_get_property_cookie_t> protocols;
     };
     std::unordered_map<xcb_window_t, Followed> followed;
@@ -244,10 +245,12 @@ struct X11WindowFinder::Connection {
         if (n.netWmName) value(n.netWmName->sequence, false);
         value(n.wmName.sequence, true);
     }
-    // Whether a window lists _NET_WM_PING, from its WM_PROTOCOLS.
-    bool readPingable(xcb_get_property_cookie_t cookie) {
+    // Whether a window lists _NET_WM_PING, from its WM_PROTOCOLS; nothing
+    // when the window is gone (or the server did not answer: the caller
+    // checks).
+    std::optional<bool> readProtocols(xcb_get_property_cookie_t cookie) {
         auto* r = reply<xcb_get_property_reply_t>(cookie.sequence);
-        if (!r) return false;  // gone meanwhile, or no answer (the caller checks)
+        if (!r) return std::nullopt;
         bool listed = false;
         if (r->type == XCB_ATOM_ATOM && r->format == 32) {
             const auto* atoms = static_cast<const xcb_atom_t*>(xcb_get_property_value(r));
@@ -262,11 +265,6 @@ struct X11WindowFinder::Connection {
     }
     // Replies asked for and no longer wanted are thrown away as they come.
     void forget(Followed& f) {
-        if (f.names) {
-            if (f.names->netWmName) xcb_discard_reply(c, f.names->netWmName->sequence);
-            xcb_discard_reply(c, f.names->wmName.sequence);
-            f.names.reset();
-        }
         if (f.protocols) {
             xcb_discard_reply(c, f.protocols->sequence);
             f.protocols.reset();
@@ -598,24 +596,20 @@ std::vector<WindowResponse> X11WindowFinder::windowsResponse(const std::vector<s
         x.hearRoots();
         const auto now = std::chrono::steady_clock::now();
 
-        // 1. What the requests sent at the last question tell: a window gone,
-        //    or no longer carrying its title, is no longer followed.
+        // 1. What the requests sent at the last question tell: a window gone
+        //    is no longer followed.
         for (auto it = x.followed.begin(); it != x.followed.end();) {
             auto& f = it->second;
-            bool titled = !f.names;  // nothing asked: as it was
-            if (f.names) {
-                const NameRequests names = *f.names;
-                f.names.reset();
-                x.readNames(names, [&](const std::string& name) { titled = titled || lowerAscii(name) == f.title; });
-            }
+            bool exists = true;
             if (f.protocols) {
                 const auto cookie = *f.protocols;
                 f.protocols.reset();
-                f.pingable = x.readPingable(cookie);
+                const auto read = x.readProtocols(cookie);
+                if (x.failed()) return unsettled();
+                exists = read.has_value();
+                f.pingable = read.value_or(false);
             }
-            if (x.failed()) return unsettled();
-            if (!titled) {
-                x.forget(f);
+            if (!exists) {
                 it = x.followed.erase(it);
             } else {
                 ++it;
@@ -624,9 +618,10 @@ std::vector<WindowResponse> X11WindowFinder::windowsResponse(const std::vector<s
         // 2. The answers to the last pings, which came after those replies.
         x.takeEvents();
         // 3. A window that did not answer may have gone since it was last
-        //    read, and a gone window is unknown, never "not answering": those
-        //    alone are read again now (a freeze is rare; the steady state
-        //    does not wait here).
+        //    read, or its id may now be another's, and a gone window is
+        //    unknown, never "not answering": those alone are read again now,
+        //    names included (a freeze is rare; the steady state does not
+        //    wait here).
         std::vector<std::pair<xcb_window_t, NameRequests>> recheck;
         for (const auto& [w, f] : x.followed) {
             if (f.stamp != 0 && !f.answered)
@@ -689,12 +684,12 @@ std::vector<WindowResponse> X11WindowFinder::windowsResponse(const std::vector<s
                 }
             }
             xcb_flush(x.c);
-            for (const auto& [w, cookie] : protocolRequests) x.followed[w].pingable = x.readPingable(cookie);
+            for (const auto& [w, cookie] : protocolRequests) x.followed[w].pingable = x.readProtocols(cookie).value_or(false);
             if (x.failed()) return unsettled();
         }
 
         // 6. Ask again, of the windows of the titles asked now only: their
-        //    names and protocols, read at the next question, and a ping.
+        //    protocols, read at the next question, and a ping.
         const std::uint32_t stamp = x.nextStamp();
         for (auto it = x.followed.begin(); it != x.followed.end();) {
             auto& f = it->second;
@@ -704,7 +699,6 @@ std::vector<WindowResponse> X11WindowFinder::windowsResponse(const std::vector<s
                 continue;
             }
             const xcb_window_t w = it->first;
-            f.names = x.askNames(w, static_cast<std::uint32_t>(f.title.size() / 4 + 2));
             f.protocols = x.askProtocols(w);
             f.stamp = 0;
             f.answered = false;

@@ -152,6 +152,8 @@ public:
 
 std::unique_ptr<Platform> createSystemPlatform() { return std::make_unique<Win32Platform>(); }
 
+std::unique_ptr<WaitableSet> createWaitableSet() { return nullptr; }
+
 std::vector<std::string> commandLineArguments(int argc, char** argv) {
     if (auto wide = win32backend::ownCommandLineArguments()) return std::move(*wide);
     // Only when the system could not split its own text: the ANSI bytes

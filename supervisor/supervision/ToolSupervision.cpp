@@ -149,7 +149,10 @@ bool ToolSupervision::TimerLaunch_Timer() {
 
 void ToolSupervision::TimerCheck_Timer() {
     const auto now = m_platform.localNow();
-    m_view.setClockText(formatHms(now));
+    if (now != m_clockShown) {
+        m_view.setClockText(formatHms(now));
+        m_clockShown = now;
+    }
     // Frozen windows are looked for during the launch sequence too; what a
     // restart on freeze ends comes back once the sequence is over.
     m_health.freezeTick();

@@ -7,6 +7,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -121,6 +122,8 @@ public:
     void showNextCheck(int index);
 
 private:
+    // The second the clock shows: four ticks a second, one new text.
+    std::optional<std::chrono::local_seconds> m_clockShown;
     // Acts on the answer for one tool (start, reschedule, show); false when
     // the answer was unknown and nothing was done.
     bool applyCheck(int index, platform::WindowPresence presence, bool standby, const std::string& arguments,

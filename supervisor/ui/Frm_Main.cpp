@@ -17,6 +17,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QShowEvent>
 #include <QTabWidget>
 #include <QTimer>
 
@@ -531,10 +532,25 @@ void Frm_Main::setOwnMemoryText(const std::string& t) {
     if (LabelAffichageMemory->text() != value) LabelAffichageMemory->setText(value);
 }
 void Frm_Main::setClockText(const std::string& t) {
-    // Four ticks a second, one new text: the label is only touched when the
-    // second changes, so an idle Tolvane stays idle.
-    const QString value = qtext(t);
-    if (LabelTiming->text() != value) LabelTiming->setText(value);
+    m_clockText = qtext(t);
+    // A label nobody sees is left alone: setting it costs a layout pass each
+    // second, a good share of an idle Tolvane's work while it sits in the
+    // tray.
+    if (isVisible() && !isMinimized()) showClock();
+}
+
+void Frm_Main::showClock() {
+    if (LabelTiming->text() != m_clockText && !m_clockText.isEmpty()) LabelTiming->setText(m_clockText);
+}
+
+void Frm_Main::showEvent(QShowEvent* event) {
+    showClock();
+    QWidget::showEvent(event);
+}
+
+void Frm_Main::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::WindowStateChange && !isMinimized()) showClock();
+    QWidget::changeEvent(event);
 }
 
 // BatchPagesView -----------------------------------------------------------------

@@ -198,8 +198,13 @@ protected:
     // whether it loops and since when it no longer answers, read when the
     // pointer rests on it (nothing is kept up to date on the ticks).
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // The clock is set when the window shows again (see setClockText).
+    void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
+    void showClock();
+    QString m_clockText;
     void buildWindow();
     void buildToolPages();
     void buildBatchPage(QWidget* page);
@@ -217,6 +222,8 @@ private:
     platform::Platform& m_platform;
     SettingsStore& m_settings;
     MonotonicTickCount m_tickCount;
+    // Declared before the supervision: it outlives the subscriptions held
+    // there.
     std::unique_ptr<EndNotifiers> m_endNotifiers;
     std::unique_ptr<ToolSupervision> m_supervision;
     std::unique_ptr<BatchPages> m_batch;

@@ -442,16 +442,36 @@ TEST_F(LinuxProcesses, WatchesHoldEveryProcessOfExactlyThatNameUntilItEnds) {
 
     auto& a = *(*watches)[0][0];
     auto& b = *(*watches)[0][1];
+    auto& c = *(*watches)[2][0];
+    // The three behind one descriptor, as the event loop waits on them.
+    const auto set = tolvane::platform::createWaitableSet();
+    ASSERT_TRUE(set);
+    ASSERT_TRUE(set->add(a.waitable(), 1) && set->add(b.waitable(), 2) && set->add(c.waitable(), 3));
     EXPECT_FALSE(a.ended());
     EXPECT_FALSE(readable(a.waitable(), 0));
+    EXPECT_FALSE(readable(set->waitable(), 0));
     ::kill(static_cast<pid_t>(a.pid()), SIGKILL);
+    ::kill(static_cast<pid_t>(c.pid()), SIGKILL);
     // The descriptor says so, whoever reaps the process.
     EXPECT_TRUE(readable(a.waitable(), 5000));
     EXPECT_TRUE(a.ended());
     EXPECT_EQ(a.exitCode(), std::nullopt);  // not our child: no status to ask for
     EXPECT_FALSE(b.ended());
+    ASSERT_TRUE(readable(c.waitable(), 5000));
+    // Both ended ones by their keys, until they leave the set; never the
+    // one still running.
+    EXPECT_TRUE(readable(set->waitable(), 0));
+    auto keys = set->signalled();
+    std::sort(keys.begin(), keys.end());
+    EXPECT_EQ(keys, (std::vector<std::uint64_t>{1, 3}));
+    set->remove(a.waitable());
+    EXPECT_EQ(set->signalled(), std::vector<std::uint64_t>{3});
+    set->remove(c.waitable());
+    EXPECT_TRUE(set->signalled().empty());
+    EXPECT_FALSE(readable(set->waitable(), 0));
 
     // Each watch holds one descriptor, given back when the watch goes.
+    set->remove(b.waitable());
     const auto before = std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
     watches.reset();
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}), before - 3);
