@@ -31,7 +31,8 @@ JournalSeverity journalSeverity(JournalEvent event) {
         case JournalEvent::NotificationAreaGone:
         case JournalEvent::DayFileFull:
         case JournalEvent::SecondTolvaneTurnedAway:
-        case JournalEvent::SupervisingWithoutLock: return JournalSeverity::Warning;
+        case JournalEvent::SupervisingWithoutLock:
+        case JournalEvent::MetricsFileUnwritable: return JournalSeverity::Warning;
         case JournalEvent::StartedInServicesSession:
         case JournalEvent::ToolStartRefused:
         case JournalEvent::RestarterStartRefused:
@@ -106,6 +107,9 @@ std::string_view journalText(JournalEvent event) {
         case JournalEvent::JournalFileUnwritable:
             return "Le fichier du journal ne peut pas être écrit : les lignes ne vont qu'au journal du système tant que cela dure";
         case JournalEvent::JournalFileWritableAgain: return "Le fichier du journal peut de nouveau être écrit";
+        case JournalEvent::MetricsFileUnwritable:
+            return "Le fichier des mesures ne peut pas être écrit : les mesures sont abandonnées tant que cela dure";
+        case JournalEvent::MetricsFileWritableAgain: return "Le fichier des mesures peut de nouveau être écrit";
     }
     return "Événement";
 }
@@ -165,7 +169,9 @@ const std::vector<JournalEvent>& allJournalEvents() {
                                                   E::SettingNotUnderstood,
                                                   E::DayFileFull,
                                                   E::JournalFileUnwritable,
-                                                  E::JournalFileWritableAgain};
+                                                  E::JournalFileWritableAgain,
+                                                  E::MetricsFileUnwritable,
+                                                  E::MetricsFileWritableAgain};
     return events;
 }
 
@@ -193,7 +199,9 @@ bool isMergedWhenRepeated(JournalEvent event) {
         case JournalEvent::SettingsWrittenAgain:
         case JournalEvent::SettingsUnreadable:
         case JournalEvent::JournalFileUnwritable:
-        case JournalEvent::JournalFileWritableAgain: return false;
+        case JournalEvent::JournalFileWritableAgain:
+        case JournalEvent::MetricsFileUnwritable:
+        case JournalEvent::MetricsFileWritableAgain: return false;
         default: return true;
     }
 }

@@ -77,6 +77,9 @@ enum class JournalEvent : int {
     DayFileFull = 9001,
     JournalFileUnwritable = 9002,
     JournalFileWritableAgain = 9003,
+    // The metrics file for the station's monitoring.
+    MetricsFileUnwritable = 9004,
+    MetricsFileWritableAgain = 9005,
 };
 
 // Every event, in number order: the Windows message table must have a
