@@ -154,20 +154,24 @@ thread_snapshot() {  # pid
       END { if (name != "") print tid, ticks, sw, ns, name }' "$t/stat" "$t/schedstat" "$t/status" 2>/dev/null || true
   done
 }
-# From two snapshots over SECONDS: "total-wakeups/s (name a/s, ...)", the
-# busiest threads first.
-wakeups() {  # before after seconds
-  awk -v s="$3" '
-    FNR == NR { sw0[$1] = $3; next }
-    { d = $3 - sw0[$1]; per[$5] += d; total += d }
+# "name count" lines on stdin: "total/s (name a/s, ...)" over SECONDS, the
+# TOP busiest names first.
+rates() {  # seconds top
+  awk -v s="$1" -v top="$2" '
+    { per[$1] += $2; total += $2 }
     END {
       printf "%.1f /s (", total / s
       n = 0
       for (k in per) order[++n] = k
       for (i = 1; i <= n; i++) for (j = i + 1; j <= n; j++) if (per[order[j]] > per[order[i]]) { t = order[i]; order[i] = order[j]; order[j] = t }
-      for (i = 1; i <= n && i <= 5; i++) printf "%s%s %.1f", (i > 1 ? ", " : ""), order[i], per[order[i]] / s
+      for (i = 1; i <= n && i <= top; i++) printf "%s%s %.1f", (i > 1 ? ", " : ""), order[i], per[order[i]] / s
       printf ")"
-    }' <(echo "$1") <(echo "$2")
+    }'
+}
+# From two snapshots over SECONDS: "total-wakeups/s (name a/s, ...)", the
+# busiest threads first.
+wakeups() {  # before after seconds
+  awk 'FNR == NR { sw0[$1] = $3; next } { print $5, $3 - sw0[$1] }' <(echo "$1") <(echo "$2") | rates "$3" 5
 }
 # From two snapshots over SECONDS: the scheduler's CPU time of all threads,
 # in seconds per hour.
@@ -502,17 +506,13 @@ if [ "${BENCH_PROFILE:-0}" = 1 ] || awk -v r="$floor_ratio" 'BEGIN {exit !(r != 
     for side in tolvane floor; do
       echo "## strace -c -f over ${profile_seconds} s: $side" >> "$profile"
       cat "$work/strace-$side.txt" >> "$profile" 2>/dev/null || true
-      # "name calls/s" of the three most frequent calls.
-      say "${side}_idle_syscalls: $(awk -v s="$profile_seconds" '
-        $1 ~ /^[0-9.]+$/ && NF >= 5 && $NF != "total" { n = $4; name = $NF; calls[name] = n; total += n }
-        END {
-          printf "%.1f /s (", total / s
-          k = 0
-          for (c in calls) order[++k] = c
-          for (i = 1; i <= k; i++) for (j = i + 1; j <= k; j++) if (calls[order[j]] > calls[order[i]]) { t = order[i]; order[i] = order[j]; order[j] = t }
-          for (i = 1; i <= k && i <= 4; i++) printf "%s%s %.1f", (i > 1 ? ", " : ""), order[i], calls[order[i]] / s
-          printf ")"
-        }' "$work/strace-$side.txt" 2>/dev/null || echo "n/a")"
+      # "name calls/s" of the four most frequent calls.
+      if [ -s "$work/strace-$side.txt" ]; then
+        say "${side}_idle_syscalls: $(awk '$1 ~ /^[0-9.]+$/ && NF >= 5 && $NF != "total" { print $NF, $4 }' \
+          "$work/strace-$side.txt" | rates "$profile_seconds" 4)"
+      else
+        say "${side}_idle_syscalls: n/a"
+      fi
     done
   else
     say "tolvane_idle_syscalls: strace is not installed"
