@@ -23,6 +23,7 @@
 
 #include "platform/fake/FakePlatform.h"
 #include "supervisor/settings/SettingsStore.h"
+#include "supervisor/settings/SettingsTable.h"
 #include "supervisor/ui/Frm_Main.h"
 #include "supervisor/ui/WindowFace.h"
 
@@ -132,6 +133,43 @@ private slots:
         QCOMPARE(h.value("CheckSchedulerHeure", "Idx_1"), std::string("23"));
         QCOMPARE(h.value("CheckSchedulerHeure", "Idx_0"), std::string("0"));
         QCOMPARE(h.value("CheckSchedulerReprogrammer", "Actif"), std::string("1"));
+    }
+
+    // Every value an edit of the window stores is one the settings table
+    // knows, and every setting of the table is stored by some control: the
+    // table is what presets, policies and the policy template address.
+    void everyEditStoresASettingOfTheTable() {
+        Harness h;
+        Frm_Main& w = h.load();
+        h.store.writes.clear();
+        for (QCheckBox* box : w.findChildren<QCheckBox*>()) {
+            box->setEnabled(true);
+            box->click();
+        }
+        for (QComboBox* list : w.findChildren<QComboBox*>()) {
+            list->setEnabled(true);
+            list->setCurrentIndex(list->currentIndex() == 0 ? 1 : 0);
+        }
+        for (QLineEdit* field : w.findChildren<QLineEdit*>())
+            if (!field->isReadOnly()) field->setText(QStringLiteral("7"));
+        for (int i = 0; i < ToolCount; ++i) w.supervision().FreezeRestart_Click(i);
+
+        std::set<Key> written;
+        for (const auto& [key, value] : h.store.writes) {
+            if (!storedSetting(key.first, key.second))
+                QFAIL(("not in the table: " + key.first + "/" + key.second).c_str());
+            written.insert(key);
+        }
+        for (const auto& setting : storedSettings()) {
+            if (setting.kind == SettingKind::Folder) continue;  // not on the window
+            for (const auto& key : storedKeys(setting))
+                if (!written.count({std::string(setting.section), key}))
+                    QFAIL(("never stored: " + std::string(setting.section) + "/" + key).c_str());
+        }
+        // What is not a setting: another section, a key beyond the rows.
+        QVERIFY(!storedSetting("Launch", "Idx_30"));
+        QVERIFY(!storedSetting("Launch", "Idx_01"));
+        QVERIFY(!storedSetting("Software", "InstallDir"));
     }
 
     void firstRunShowsTheDefaults() {
