@@ -44,6 +44,7 @@ void ToolHealth::setNotifiers(EndNotifiers* notifiers) {
 void ToolHealth::started(int tool) {
     if (!isToolIndex(tool)) return;
     toolStarted(m_states[static_cast<std::size_t>(tool)], m_tickCount());
+    m_freezeKilled[static_cast<std::size_t>(tool)] = false;
     // A new copy: its window's silence, if any, is counted afresh after the grace.
     forgetFreeze(tool);
 }
@@ -270,6 +271,7 @@ void ToolHealth::applyFreezeStep(int tool, const FreezeStep& step, int restartMi
                                 {"choix", "relancer après " + freezeRestartText(restartMinutes)},
                                 {"programme", name + platform::executableSuffix()}}});
             m_platform.killProcessesNamed(name);
+            m_freezeKilled[at] = true;
             return;
         }
     }

@@ -95,6 +95,13 @@ public:
     void freezeTick();
     // "Ne répond plus depuis 03:12:45" while the tool is frozen.
     std::optional<std::string> freezeTooltip(int tool) const;
+    // Whether the tool restarts in a loop now.
+    bool looping(int tool) const { return m_loops.at(static_cast<std::size_t>(tool)).looping(); }
+    // Its last copy was ended because it no longer answered (until the next
+    // start), so the start that follows is a restart on freeze.
+    bool endedByFreezeRestart(int tool) const {
+        return isToolIndex(tool) && m_freezeKilled[static_cast<std::size_t>(tool)];
+    }
     const ToolFreezeState& freezeState(int tool) const { return m_freezes.at(static_cast<std::size_t>(tool)); }
 
     // The state of one tool, for the tests.
@@ -127,6 +134,7 @@ private:
     // When a frozen tool's silence began, by the wall clock (its tooltip).
     std::array<std::optional<std::chrono::local_seconds>, ToolCount> m_frozenSince{};
     std::optional<std::int64_t> m_nextFreezeQuestion;
+    std::array<bool, ToolCount> m_freezeKilled{};
 };
 
 }  // namespace tolvane

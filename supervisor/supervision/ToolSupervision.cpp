@@ -1,5 +1,6 @@
 #include "supervisor/supervision/ToolSupervision.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "supervisor/core/Startup.h"
@@ -31,6 +32,18 @@ ToolSupervision::ToolSupervision(platform::Platform& platform, SettingsStore& se
       m_view(view),
       m_tickCount(tickCount) {
     NextCheck.fill(unsetNextCheck());
+    LastPresence.fill(platform::WindowPresence::Unknown);
+}
+
+std::optional<StartWay> startWay(JournalEvent startEvent, bool afterFreezeKill) {
+    switch (startEvent) {
+        case JournalEvent::ToolStartedByLaunchSequence: return StartWay::Launch;
+        case JournalEvent::ToolStartedByCheckButton: return StartWay::Button;
+        case JournalEvent::ToolStartedByBatch: return StartWay::Batch;
+        case JournalEvent::ToolRestartedByVerification: return StartWay::Verification;
+        case JournalEvent::ToolRestartedAfterEnd: return afterFreezeKill ? StartWay::Freeze : StartWay::End;
+        default: return std::nullopt;
+    }
 }
 
 std::string ToolSupervision::rowArguments(int index) { return trimSpaces(m_view.argumentsText(index)); }
@@ -57,7 +70,14 @@ bool ToolSupervision::LaunchProcess(int index, bool standby, const std::string& 
         m_health.restarted(index, entry);
     else
         m_journal->record(entry);
-    if (result.started) m_health.started(index);
+    if (result.started) {
+        // Read before started(), which forgets why the last copy ended.
+        if (const auto way = startWay(cause.event, m_health.endedByFreezeRestart(index))) {
+            ++StartCounts[static_cast<std::size_t>(index)][static_cast<std::size_t>(*way)];
+            LastStart[static_cast<std::size_t>(index)] = m_platform.localNow();
+        }
+        m_health.started(index);
+    }
     return result.started;
 }
 
@@ -257,6 +277,7 @@ void ToolSupervision::TexteArguments_Change(int index) {
 
 void ToolSupervision::TimerMemoire_Timer() {
     std::array<std::string, ToolCount> figures;
+    LastWorkingSet.fill(std::nullopt);
     for (const auto& process : m_platform.listProcesses()) {
         const auto tool = toolForImageName(process.imageName, platform::executableSuffix());
         if (!tool) continue;
@@ -265,14 +286,21 @@ void ToolSupervision::TimerMemoire_Timer() {
         // is not the one it stands for.
         const auto bytes = m_platform.workingSetBytes(process.pid);
         figures[static_cast<std::size_t>(*tool)] = bytes ? std::to_string(megabytesHalfEven(*bytes)) : std::string();
+        LastWorkingSet[static_cast<std::size_t>(*tool)] = bytes;
     }
     for (int i = 0; i < ToolCount; ++i) m_view.setMemoryText(i, figures[static_cast<std::size_t>(i)]);
     m_view.setOwnMemoryText(std::to_string(MemoryUsage()));
     m_health.loopTick();
 
-    // One question for every tool still to be watched; an unknown answer
-    // arms nothing and is asked again at the next pass.
-    const auto tools = m_health.toolsToLookFor();
+    // One question for every tool still to be watched (or for all of them);
+    // an unknown answer arms nothing and is asked again at the next pass.
+    const auto toWatch = m_health.toolsToLookFor();
+    std::vector<int> tools = toWatch;
+    if (AskEveryWindow) {
+        tools.resize(ToolCount);
+        for (int i = 0; i < ToolCount; ++i) tools[static_cast<std::size_t>(i)] = i;
+    }
+    LastPresence.fill(platform::WindowPresence::Unknown);
     if (tools.empty()) return;
     std::vector<std::string> titles;
     for (const int i : tools) titles.emplace_back(*toolBaseName(i));
@@ -280,7 +308,10 @@ void ToolSupervision::TimerMemoire_Timer() {
     std::vector<int> found;
     for (std::size_t k = 0; k < tools.size() && k < presence.size(); ++k) {
         if (k == 0) noteDisplayAnswer(presence[k]);
-        if (presence[k] == platform::WindowPresence::Found) found.push_back(tools[k]);
+        LastPresence[static_cast<std::size_t>(tools[k])] = presence[k];
+        if (presence[k] == platform::WindowPresence::Found &&
+            std::find(toWatch.begin(), toWatch.end(), tools[k]) != toWatch.end())
+            found.push_back(tools[k]);
     }
     m_health.arm(found);
 }

@@ -15,6 +15,7 @@
 #include "journal/Journal.h"
 #include "platform/platform.h"
 #include "supervisor/core/ToolTable.h"
+#include "supervisor/metrics/MetricsText.h"
 #include "supervisor/settings/SettingsStore.h"
 #include "supervisor/supervision/ToolHealth.h"
 
@@ -117,6 +118,19 @@ public:
     void TimerMemoire_Timer();
     int MemoryUsage();
 
+    // What the station's monitoring reads ---------------------------------
+    // Set, the memory pass asks for the windows of all thirty tools, not
+    // only of those still to be watched, so that tools without "Vérifier"
+    // are known too.
+    bool AskEveryWindow = false;
+    // The starts of each tool since Tolvane started, by way, and the last.
+    std::array<std::array<std::uint64_t, StartWayCount>, ToolCount> StartCounts{};
+    std::array<std::optional<std::chrono::local_seconds>, ToolCount> LastStart{};
+    // What the last memory pass found: each tool's window (Unknown when it
+    // was not asked or not answered) and its working set.
+    std::array<platform::WindowPresence, ToolCount> LastPresence{};
+    std::array<std::optional<std::uint64_t>, ToolCount> LastWorkingSet{};
+
     // The next verification instant a period after now, or unchanged.
     void restartCountdown(int index);
     void showNextCheck(int index);
@@ -146,6 +160,11 @@ private:
     // silence is journaled.
     bool m_displayAnswering = true;
 };
+
+// The way a start counts for the monitoring, from its journal event; a
+// restart after an end is a restart on freeze when Tolvane ended the tool
+// because it no longer answered.
+std::optional<StartWay> startWay(JournalEvent startEvent, bool afterFreezeKill);
 
 // NextCheck before anything set it: its time of day reads 00:00:00 and it
 // lies in the past, so a tool with no period is due at every tick.

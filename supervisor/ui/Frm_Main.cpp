@@ -7,6 +7,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDate>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QFrame>
 #include <QGroupBox>
@@ -28,7 +29,10 @@
 #include "supervisor/batch/BatchSchedule.h"
 #include "supervisor/core/NumericText.h"
 #include "supervisor/core/Startup.h"
+#include "supervisor/core/TextHelpers.h"
 #include "supervisor/core/VersionStamp.h"
+#include "supervisor/metrics/MetricsGathering.h"
+#include "supervisor/metrics/MetricsWriter.h"
 #include "supervisor/ui/QtEndNotifiers.h"
 
 namespace tolvane {
@@ -265,7 +269,8 @@ void Frm_Main::Form_Load(const std::string& commandLine) {
     m_endNotifiers = makeEndNotifiers ? makeEndNotifiers() : nullptr;
     s.setEndNotifiers(m_endNotifiers.get());
     // 1. Caption with the version stamp.
-    setWindowTitle(qtext(windowCaption(VersionText(m_platform.ownVersion()))));
+    m_versionText = VersionText(m_platform.ownVersion());
+    setWindowTitle(qtext(windowCaption(m_versionText)));
     // 2, 3. The launch delays count from here.
     s.LaunchStartTick = m_tickCount();
     s.LaunchEnabled = false;
@@ -341,6 +346,7 @@ void Frm_Main::Form_Load(const std::string& commandLine) {
     SftTabsBatch->setCurrentIndex(0);
     // 11, 12. The launch sequence may start; the memory figures appear now.
     s.LaunchEnabled = true;
+    startMetrics();
     TimerMemoire_Timer();
     // 13, 14. Shown, then standby or minimised.
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -453,9 +459,61 @@ void Frm_Main::TimerLaunch_Timer() {
     if (!m_supervision->TimerLaunch_Timer()) TimerLaunch->stop();
 }
 
-void Frm_Main::TimerCheck_Timer() { m_supervision->TimerCheck_Timer(); }
+void Frm_Main::TimerCheck_Timer() {
+    // A Tolvane that stopped ticking shows in the monitoring as a heartbeat
+    // that no longer moves.
+    if (m_metricsWriter) m_heartbeatMs = QDateTime::currentMSecsSinceEpoch();
+    m_supervision->TimerCheck_Timer();
+}
 
-void Frm_Main::TimerMemoire_Timer() { m_supervision->TimerMemoire_Timer(); }
+void Frm_Main::TimerMemoire_Timer() {
+    m_supervision->TimerMemoire_Timer();
+    if (m_metricsWriter) writeMetrics();
+}
+
+// Metrics ------------------------------------------------------------------------
+
+void Frm_Main::startMetrics() {
+    m_metricsFolder = qtext(trimSpaces(m_settings.GetSetting("Metrics", "Folder", "")));
+    if (m_metricsFolder.isEmpty()) return;
+    m_startedUnix = QDateTime::currentSecsSinceEpoch();
+    m_heartbeatMs = QDateTime::currentMSecsSinceEpoch();
+    m_supervision->AskEveryWindow = true;
+    m_metricsWriter = std::make_unique<MetricsWriter>();
+    m_metricsWriter->done = [this](bool written, const QString& file, const QString& reason) {
+        switch (metricsAlert(m_metricsFailing, written)) {
+            case MetricsAlert::None: return;
+            case MetricsAlert::Unwritable:
+                m_journal->record({JournalEvent::MetricsFileUnwritable,
+                                   {},
+                                   {{"fichier", file.toStdString()}, {"raison", reason.toStdString()}}});
+                return;
+            case MetricsAlert::WritableAgain:
+                m_journal->record({JournalEvent::MetricsFileWritableAgain, {}, {{"fichier", file.toStdString()}}});
+                return;
+        }
+    };
+}
+
+void Frm_Main::writeMetrics() {
+    MetricsContext context;
+    context.version = m_versionText;
+    context.startedUnix = m_startedUnix;
+    context.heartbeatUnixMs = m_heartbeatMs;
+    // Through the system's own rules for the local time, so an instant
+    // across a change of summer time converts right.
+    context.unixSeconds = [](std::chrono::local_seconds at) {
+        const auto day = std::chrono::floor<std::chrono::days>(at);
+        const std::chrono::year_month_day date{day};
+        const std::chrono::hh_mm_ss time{at - day};
+        return QDateTime(QDate(int(date.year()), int(unsigned(date.month())), int(unsigned(date.day()))),
+                         QTime(int(time.hours().count()), int(time.minutes().count()), int(time.seconds().count())))
+            .toSecsSinceEpoch();
+    };
+    // A write still running (a slow folder) makes this one be skipped.
+    m_metricsWriter->write(m_metricsFolder,
+                           prometheusText(gatherMetrics(*m_supervision, *this, *m_batch, *this, context)));
+}
 
 void Frm_Main::Timer30s_Timer() {
     if (m_batch->Timer30s_Timer() == BatchPages::TickOutcome::EndForRestart) EndTolvane(0);

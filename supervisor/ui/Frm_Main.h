@@ -35,6 +35,8 @@ class QTimer;
 
 namespace tolvane {
 
+class MetricsWriter;
+
 class Frm_Main final : public QWidget, public ToolRowsView, public BatchPagesView {
 public:
     Frm_Main(platform::Platform& platform, SettingsStore& settings, QWidget* parent = nullptr);
@@ -133,6 +135,10 @@ public:
     QTimer* TimerMemoire = nullptr;
     QTimer* Timer30s = nullptr;
 
+    // The folder the metrics file is written to, from section "Metrics",
+    // key "Folder"; empty: none is written.
+    const QString& metricsFolder() const { return m_metricsFolder; }
+
     // The subsystems the window composes.
     ToolSupervision& supervision() { return *m_supervision; }
     BatchPages& batch() { return *m_batch; }
@@ -218,6 +224,9 @@ private:
     void loadList(QComboBox* list, std::string_view section, std::string_view key, std::string_view defaultValue);
     void loadText(QLineEdit* text, std::string_view section, std::string_view key, std::string_view defaultValue);
     void showFreezeMenu(int tool, const QPoint& at);
+    // The metrics file, on the memory pass, when a folder is set.
+    void startMetrics();
+    void writeMetrics();
 
     platform::Platform& m_platform;
     SettingsStore& m_settings;
@@ -236,6 +245,12 @@ private:
     std::array<int, ToolCount> m_freezeRestart{};
     CloseRequests m_closeRequests;
     std::unique_ptr<QAbstractNativeEventFilter> m_closeFilter;
+    QString m_metricsFolder;
+    std::unique_ptr<MetricsWriter> m_metricsWriter;
+    bool m_metricsFailing = false;
+    std::string m_versionText;
+    std::int64_t m_startedUnix = 0;
+    std::int64_t m_heartbeatMs = 0;  // the last 250 ms tick, Unix milliseconds
 };
 
 // The value of a check box as the settings store it: 0, 1 or 2 (greyed).
