@@ -74,6 +74,30 @@ TEST_F(LaunchProcessTest, ARefusedStartIsReportedToTheCaller) {
     platform.refuseStarts = true;
     EXPECT_FALSE(supervision.LaunchProcess(0, false, ""));
     EXPECT_EQ(platform.starts.size(), 1u);  // it was asked for
+    // A start that did not happen is not counted for the monitoring.
+    EXPECT_EQ(supervision.StartCounts[0], (std::array<std::uint64_t, StartWayCount>{}));
+    EXPECT_FALSE(supervision.LastStart[0]);
+}
+
+// Each journal event of a start counts as one way; the restart after an end
+// is a restart on freeze when Tolvane ended the tool for not answering.
+TEST(StartWay, FromTheStartsJournalEvent) {
+    using E = JournalEvent;
+    const struct {
+        E event;
+        bool afterFreezeKill;
+        std::optional<StartWay> way;
+    } cases[] = {
+        {E::ToolStartedByLaunchSequence, false, StartWay::Launch},
+        {E::ToolStartedByCheckButton, true, StartWay::Button},
+        {E::ToolStartedByBatch, false, StartWay::Batch},
+        {E::ToolRestartedByVerification, true, StartWay::Verification},
+        {E::ToolRestartedAfterEnd, false, StartWay::End},
+        {E::ToolRestartedAfterEnd, true, StartWay::Freeze},
+        {E::ToolStartRefused, false, std::nullopt},
+        {E::ToolKilled, false, std::nullopt},
+    };
+    for (const auto& c : cases) EXPECT_EQ(startWay(c.event, c.afterFreezeKill), c.way) << static_cast<int>(c.event);
 }
 
 // --- CheckProcess ---------------------------------------------------------------

@@ -136,6 +136,9 @@ TEST_F(ToolEndTest, ACrashedToolIsVerifiedTwoSecondsAfterItsEndAndStartedOnce) {
     const auto restarts = journal.of(JournalEvent::ToolRestartedAfterEnd);
     ASSERT_EQ(restarts.size(), 1u);
     EXPECT_EQ(detail(restarts[0], "arguments"), "/NoBase=0");
+    std::array<std::uint64_t, StartWayCount> counted{};
+    counted[static_cast<std::size_t>(StartWay::End)] = 1;
+    EXPECT_EQ(supervision.StartCounts[kPlayer], counted);
     // Its next periodic verification is a period from this one.
     EXPECT_EQ(supervision.NextCheck[kPlayer], platform.now + minutes{5});
     EXPECT_EQ(rows.row(kPlayer).nextCheckText, formatHms(platform.now + minutes{5}));
@@ -464,6 +467,15 @@ TEST_F(ToolEndTest, AFrozenToolIsShownJournaledAndRestartedOnlyWhereChosen) {
     const auto killed = journal.of(JournalEvent::ToolKilledFrozen);
     ASSERT_EQ(killed.size(), 1u);
     EXPECT_EQ(detail(killed[0], "choix"), "relancer après 1 min");
+    // Its end is any end's and it comes back through the verification that
+    // follows; the monitoring counts that start as a restart on freeze.
+    notifiers.signal(500);
+    for (int k = 0; k < 400 && platform.starts.empty(); ++k) run(milliseconds{250});
+    ASSERT_EQ(platform.starts.size(), 1u);
+    const auto& counts = supervision.StartCounts[kPlayer];
+    EXPECT_EQ(counts[static_cast<std::size_t>(StartWay::Freeze)], 1u);
+    EXPECT_EQ(counts[static_cast<std::size_t>(StartWay::End)], 0u);
+    EXPECT_EQ(supervision.LastStart[kPlayer], platform.now);
 
     // A tool without "Vérifier" is never asked.
     rows.row(kPlayer).check = 0;
