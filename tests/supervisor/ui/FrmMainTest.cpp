@@ -2,6 +2,8 @@
 // loading stores, what it shows, and how edits are written.
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
+#include <QFile>
 #include <QFontMetrics>
 #include <QHelpEvent>
 #include <QLabel>
@@ -12,6 +14,7 @@
 #include <QStyleOptionTabWidgetFrame>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -701,6 +704,34 @@ private slots:
         QCOMPARE(tooltipOf(5), QStringLiteral("Redémarre en boucle : 3 fois en 10 min\nRelancé 4 fois aujourd'hui, la "
                                               "dernière fois à 04:00:00"));
         QCOMPARE(tooltipOf(6), QStringLiteral("Aucune relance aujourd'hui"));
+    }
+
+    // The metrics folder gone, then back: one line when writing stops, one
+    // when it works again, whatever the number of passes in between.
+    void metricsFileThatCannotBeWrittenIsJournaledOnceEachWay() {
+        struct Lines final : JournalSink {
+            std::vector<JournalEntry> entries;
+            void record(const JournalEntry& e) override { entries.push_back(e); }
+            int count(JournalEvent event) const {
+                return int(std::count_if(entries.begin(), entries.end(), [&](const auto& e) { return e.event == event; }));
+            }
+        } journal;
+        QTemporaryDir parent;
+        const QString folder = parent.path() + QStringLiteral("/mesures");
+        Harness h;
+        h.set("Metrics", "Folder", "  " + folder.toStdString() + " ");
+        h.journal = &journal;
+        Frm_Main& w = h.load();
+        QCOMPARE(w.metricsFolder(), folder);
+        QTRY_COMPARE(journal.count(JournalEvent::MetricsFileUnwritable), 1);
+
+        QVERIFY(QDir().mkpath(folder));
+        QTRY_VERIFY((w.TimerMemoire_Timer(), journal.count(JournalEvent::MetricsFileWritableAgain) == 1));
+        QFile file(folder + QStringLiteral("/tolvane.prom"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray text = file.readAll();
+        QVERIFY2(text.contains("tolvane_tool_up{index=\"0\",tool=\"VX8_Library\"} 0"), text.constData());
+        QCOMPARE(journal.count(JournalEvent::MetricsFileUnwritable), 1);
     }
 
     void restartOnFreezeIsReadNeverWrittenAndChosenFromTheNamesMenu() {
