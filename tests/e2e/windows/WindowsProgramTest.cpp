@@ -641,6 +641,11 @@ TEST_F(WindowsProgram, AToolsEndIsSeenThroughItsHandleAndTheToolIsBackWithinSeco
         for (const auto& [section, value] : {std::pair{"Launch", "1"}, {"Tempo", "0"}, {"Check", "1"}, {"Freq", "1"}})
             settings.push_back({tool, section, value});
     ASSERT_NO_FATAL_FAILURE(setTools(settings));
+    // The metrics file too, in a folder with an accent and a blank.
+    const std::string metrics = hostFile("mesures été");
+    fs::remove_all(metrics);
+    fs::create_directories(metrics);
+    ASSERT_TRUE(s_wine->regSet(SettingsKey + "\\Metrics", "Folder", Folder + "\\mesures été"));
     const auto before = s_wine->journalLines("Tolvane").size();
     const auto linesOfThisRun = [before] { return journalAfter(before); };
     start("Tolvane.exe");
@@ -671,6 +676,20 @@ TEST_F(WindowsProgram, AToolsEndIsSeenThroughItsHandleAndTheToolIsBackWithinSeco
     EXPECT_FALSE(waitUntil([&] { return startsOf("VX8_Player_A").size() > 2; }, 5s));
     EXPECT_EQ(running("VX8_Player_A.exe").size(), 1u);
     EXPECT_EQ(countContaining(linesOfThisRun(), " 2003 "), 0);
+
+    // The monitoring's file counts the killed one as restarted after its
+    // end and sees its window, and Prometheus's own checker takes the file.
+    const std::string prom = metrics + "/tolvane.prom";
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            const std::string text = readFile(prom);
+            return text.find("tolvane_tool_starts_total{index=\"12\",tool=\"VX8_Player_A\",cause=\"end\"} 1\n") !=
+                       std::string::npos &&
+                   text.find("tolvane_tool_up{index=\"12\",tool=\"VX8_Player_A\"} 1\n") != std::string::npos;
+        },
+        40s))
+        << readFile(prom);
+    EXPECT_EQ(std::system(("promtool check metrics < '" + prom + "'").c_str()), 0);
 }
 
 TEST_F(WindowsProgram, AFrozenToolIsSeenByTheSystemsOwnTestAndRestartedWhereChosen) {
