@@ -1,9 +1,16 @@
 #include "supervisor/metrics/MetricsWriter.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QSaveFile>
+#include <QThread>
 
 namespace tolvane {
+
+namespace {
+constexpr int RenameAttempts = 3;
+constexpr unsigned long RenameRetryMs = 100;
+}  // namespace
 
 MetricsAlert metricsAlert(bool& failing, bool written) {
     if (written == !failing) return MetricsAlert::None;
@@ -20,12 +27,23 @@ bool MetricsWriter::write(const QString& folder, std::string text) {
     m_busy = true;
     const QString file = QDir(folder).filePath(QString::fromLatin1(FileName));
     m_pool.start([this, file, text = std::move(text)] {
-        QSaveFile out(file);
-        const bool written = out.open(QIODevice::WriteOnly) &&
-                             out.write(text.data(), static_cast<qint64>(text.size())) ==
-                                 static_cast<qint64>(text.size()) &&
-                             out.commit();
-        const QString reason = written ? QString() : out.errorString();
+        // A collector reading the file at that moment may hold it open
+        // without letting it be replaced (Windows refuses the rename while
+        // it reads): a second try a little later is not a failure worth a
+        // journal line. Off the GUI thread, so the wait holds nothing up.
+        bool written = false;
+        QString reason;
+        for (int attempt = 0; attempt < RenameAttempts && !written; ++attempt) {
+            if (attempt > 0) QThread::msleep(RenameRetryMs);
+            QSaveFile out(file);
+            written = out.open(QIODevice::WriteOnly) &&
+                      out.write(text.data(), static_cast<qint64>(text.size())) == static_cast<qint64>(text.size()) &&
+                      out.commit();
+            if (!written) reason = out.errorString();
+            // A folder that is not there will not be there in 100 ms either.
+            if (!written && !QDir(QFileInfo(file).path()).exists()) break;
+        }
+        if (written) reason.clear();
         QMetaObject::invokeMethod(
             this,
             [this, written, file, reason] {
