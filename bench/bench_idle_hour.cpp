@@ -13,6 +13,7 @@
 //
 // Usage: bench_idle_hour FOLDER_WITH_RUNNING_STANDINS [shown]
 #include <QApplication>
+#include <QDir>
 #include <QEvent>
 #include <QLabel>
 #include <QThread>
@@ -115,10 +116,13 @@ double wallSeconds() {
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fputs("usage: bench_idle_hour FOLDER_WITH_RUNNING_STANDINS [shown]\n", stderr);
+        std::fputs("usage: bench_idle_hour FOLDER_WITH_RUNNING_STANDINS [shown|metrics]\n", stderr);
         return 2;
     }
     const bool shown = argc > 2 && std::string(argv[2]) == "shown";
+    // With a metrics folder: every window asked at each memory pass, and
+    // the file written there (the folder is left under the stand-ins').
+    const bool metrics = argc > 2 && std::string(argv[2]) == "metrics";
     QApplication app(argc, argv);
     CompressedClock clock(platform::createSystemPlatform(), argv[1]);
     MemorySettingsStore settings;
@@ -127,6 +131,11 @@ int main(int argc, char** argv) {
         settings.values[{"Tempo", indexKey(i)}] = "0";
         settings.values[{"Check", indexKey(i)}] = "1";
         settings.values[{"Freq", indexKey(i)}] = "0";
+    }
+    if (metrics) {
+        const std::string folder = std::string(argv[1]) + "/metrics";
+        QDir().mkpath(QString::fromStdString(folder));
+        settings.values[{"Metrics", "Folder"}] = folder;
     }
 
     // The journal as Tolvane has it (under $XDG_DATA_HOME): an idle hour
@@ -175,7 +184,9 @@ int main(int argc, char** argv) {
     const double cpu = processCpuSeconds() - cpu0;
     const double wall = wallSeconds() - wall0;
 
-    const char* name = shown ? "tolvane_idle_hour_compressed_shown" : "tolvane_idle_hour_compressed";
+    const char* name = shown     ? "tolvane_idle_hour_compressed_shown"
+                       : metrics ? "tolvane_idle_hour_compressed_metrics"
+                                 : "tolvane_idle_hour_compressed";
     std::printf("%s_cpu: %.3f s (%d clock ticks, %d memory passes, %d batch ticks)\n", name, cpu, ClockTicks,
                 ClockTicks / 60, ClockTicks / 120);
     std::printf("%s_wall: %.3f s\n", name, wall);
