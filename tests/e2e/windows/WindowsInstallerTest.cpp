@@ -280,7 +280,7 @@ TEST_F(WindowsInstaller, TablesDeclareAPerMachineX64PackageWithAnOptInLogonStart
     for (const auto& row : msiTable(msi, "Registry"))
         if (row.size() >= 6 && row[2] == "Software\\Vantorix\\Tolvane\\Metrics" && row[3] == "Folder") {
             EXPECT_EQ(row[1], "2") << "the preset must be machine-wide (HKLM)";
-            EXPECT_EQ(row[4], "[METRICSFOLDER]");
+            EXPECT_EQ(row[4], "[TolvaneMetricsDir]");
             metricsComponent = row[5];
         }
     ASSERT_FALSE(metricsComponent.empty()) << "no Metrics\\Folder row";
