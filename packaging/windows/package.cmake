@@ -138,10 +138,12 @@ if(STEP STREQUAL "msi")
       message(FATAL_ERROR "package: ${tool} not found (Debian package msitools)")
     endif()
   endforeach()
-  foreach(id IN LISTS versioned)
-    foreach(query
-        "UPDATE `File` SET `Version`='${FILE_VERSION}' WHERE `File`='${id}'"
-        "DELETE FROM `MsiFileHash` WHERE `File_`='${id}'")
+  # Each query, or the build stops. Read argument by argument (ARGV<n>): a
+  # query may hold ";" (an access list does), which a list would split.
+  function(msibuild_queries)
+    math(EXPR last "${ARGC} - 1")
+    foreach(n RANGE ${last})
+      set(query "${ARGV${n}}")
       execute_process(COMMAND "${MSIBUILD}" "${OUTPUT}.part" -q "${query}"
                       RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
       if(NOT rc EQUAL 0)
@@ -149,6 +151,10 @@ if(STEP STREQUAL "msi")
         message(FATAL_ERROR "package: msibuild ${query} failed:\n${out}")
       endif()
     endforeach()
+  endfunction()
+  foreach(id IN LISTS versioned)
+    msibuild_queries("UPDATE `File` SET `Version`='${FILE_VERSION}' WHERE `File`='${id}'"
+                     "DELETE FROM `MsiFileHash` WHERE `File_`='${id}'")
   endforeach()
   # msibuild answers 0 to a query that changed nothing: read the rows back.
   execute_process(COMMAND "${MSIINFO}" export "${OUTPUT}.part" File
@@ -175,17 +181,10 @@ if(STEP STREQUAL "msi")
   # folder IT names. MsiLockPermissionsEx needs Windows Installer 5.0
   # (Windows 7 and later), which the package asks for anyway.
   set(metrics_sddl "D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1301bf;;;BU)")
-  foreach(query
-      "UPDATE `Component` SET `Condition`='METRICSFOLDER' WHERE `Component`='MetricsFolder'"
-      "CREATE TABLE `MsiLockPermissionsEx` (`MsiLockPermissionsEx` CHAR(72) NOT NULL, `LockObject` CHAR(72) NOT NULL, `Table` CHAR(32) NOT NULL, `SDDLText` LONGCHAR NOT NULL, `Condition` CHAR(255) PRIMARY KEY `MsiLockPermissionsEx`)"
-      "INSERT INTO `MsiLockPermissionsEx` (`MsiLockPermissionsEx`, `LockObject`, `Table`, `SDDLText`) VALUES ('MetricsFolderUsers', 'TolvaneMetricsDir', 'CreateFolder', '${metrics_sddl}')")
-    execute_process(COMMAND "${MSIBUILD}" "${OUTPUT}.part" -q "${query}"
-                    RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
-    if(NOT rc EQUAL 0)
-      file(REMOVE "${OUTPUT}.part")
-      message(FATAL_ERROR "package: msibuild ${query} failed:\n${out}")
-    endif()
-  endforeach()
+  msibuild_queries(
+    "UPDATE `Component` SET `Condition`='METRICSFOLDER' WHERE `Component`='MetricsFolder'"
+    "CREATE TABLE `MsiLockPermissionsEx` (`MsiLockPermissionsEx` CHAR(72) NOT NULL, `LockObject` CHAR(72) NOT NULL, `Table` CHAR(32) NOT NULL, `SDDLText` LONGCHAR NOT NULL, `Condition` CHAR(255) PRIMARY KEY `MsiLockPermissionsEx`)"
+    "INSERT INTO `MsiLockPermissionsEx` (`MsiLockPermissionsEx`, `LockObject`, `Table`, `SDDLText`) VALUES ('MetricsFolderUsers', 'TolvaneMetricsDir', 'CreateFolder', '${metrics_sddl}')")
   execute_process(COMMAND "${MSIINFO}" export "${OUTPUT}.part" Component
                   RESULT_VARIABLE rc_component OUTPUT_VARIABLE component_table ERROR_VARIABLE component_table)
   execute_process(COMMAND "${MSIINFO}" export "${OUTPUT}.part" MsiLockPermissionsEx
