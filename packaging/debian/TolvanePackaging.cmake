@@ -2,7 +2,8 @@
 # entry beside it. Tolvane and Krandel go in /opt/vantorix (the folder where
 # the suite's programs go beside them, since tools are looked for in
 # Tolvane's own folder), with /usr/bin/tolvane, the icon (drawn by
-# tolvane_icon_export of packaging/icon/) and the desktop entry.
+# tolvane_icon_export of packaging/icon/), the desktop entry and the alert
+# rules in /usr/share/doc/tolvane.
 # Build it with `cpack -G DEB` in the build folder.
 if(TOLVANE_PURE_ONLY OR WIN32)
   return()
@@ -23,6 +24,9 @@ file(CREATE_LINK /opt/vantorix/Tolvane ${_link} SYMBOLIC)
 install(TARGETS Tolvane Krandel RUNTIME DESTINATION /opt/vantorix)
 install(FILES ${_link} DESTINATION /usr/bin)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/tolvane.desktop DESTINATION /usr/share/applications)
+# The alert rules for the station's Prometheus (packaging/monitoring/), for
+# IT to copy into its rule files.
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/monitoring/tolvane-alerts.yml DESTINATION /usr/share/doc/tolvane)
 foreach(size 16 32 48 64)
   install(FILES ${_icons}/${size}x${size}/apps/tolvane.png DESTINATION /usr/share/icons/hicolor/${size}x${size}/apps)
 endforeach()

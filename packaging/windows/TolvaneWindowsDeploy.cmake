@@ -4,7 +4,8 @@
 # the licence notice shipped with both.
 #
 # The ready-to-run Windows folder, build-windows/deploy/: Tolvane.exe,
-# Krandel.exe and their licence notice, and nothing else. The folder is
+# Krandel.exe, their licence notice and the policy template (policy/, laid
+# out in PolicyDefinitions/ as a policy store holds it), and nothing else. The folder is
 # copied into the suite's own folder on the station, beside programs we do
 # not own, so it holds nothing under a generic name (no MinGW or Qt DLL: Qt
 # and the C++ runtime are linked in statically) and every executable in it
@@ -29,14 +30,21 @@ string(REGEX REPLACE "\r?\n" "\r\n" _text "${_text}")
 file(WRITE ${_notice}.new "${_text}")
 configure_file(${_notice}.new ${_notice} COPYONLY)
 
+set(_policy ${CMAKE_CURRENT_LIST_DIR}/policy)
 add_custom_target(tolvane_deploy ALL
   COMMAND ${CMAKE_COMMAND} -E rm -rf ${TOLVANE_DEPLOY_DIR}
   COMMAND ${CMAKE_COMMAND} -E make_directory ${TOLVANE_DEPLOY_DIR}
   COMMAND ${CMAKE_STRIP} --strip-all -o ${TOLVANE_DEPLOY_DIR}/Tolvane.exe $<TARGET_FILE:Tolvane>
   COMMAND ${CMAKE_STRIP} --strip-all -o ${TOLVANE_DEPLOY_DIR}/Krandel.exe $<TARGET_FILE:Krandel>
   COMMAND ${CMAKE_COMMAND} -E copy ${_notice} ${TOLVANE_DEPLOY_DIR}/
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${TOLVANE_DEPLOY_DIR}/PolicyDefinitions/fr-FR
+          ${TOLVANE_DEPLOY_DIR}/PolicyDefinitions/en-US
+  COMMAND ${CMAKE_COMMAND} -E copy ${_policy}/Tolvane.admx ${TOLVANE_DEPLOY_DIR}/PolicyDefinitions/
+  COMMAND ${CMAKE_COMMAND} -E copy ${_policy}/fr-FR/Tolvane.adml ${TOLVANE_DEPLOY_DIR}/PolicyDefinitions/fr-FR/
+  COMMAND ${CMAKE_COMMAND} -E copy ${_policy}/en-US/Tolvane.adml ${TOLVANE_DEPLOY_DIR}/PolicyDefinitions/en-US/
   COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${CMAKE_OBJDUMP} -DFOLDER=${TOLVANE_DEPLOY_DIR}
           -P ${PROJECT_SOURCE_DIR}/cmake/CheckWindowsImports.cmake
-  DEPENDS Tolvane Krandel ${_notice}
+  DEPENDS Tolvane Krandel ${_notice} ${_policy}/Tolvane.admx ${_policy}/fr-FR/Tolvane.adml
+          ${_policy}/en-US/Tolvane.adml
   COMMENT "Laying out ${TOLVANE_DEPLOY_DIR}"
   VERBATIM)

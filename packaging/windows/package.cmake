@@ -19,15 +19,17 @@ foreach(var STEP DEPLOY_DIR STAGE_DIR OUTPUT WXS ICON MSI_VERSION STAMP FILE_VER
   endif()
 endforeach()
 
-# What the MSI installs (Tolvane.wxs lists the same names). Anything else in
-# the deploy folder would reach the zip but not the MSI, so it stops here.
-set(files Tolvane.exe Krandel.exe Tolvane-NOTICE.txt)
+# What the MSI installs (Tolvane.wxs lists the same names), by their path in
+# the deploy folder. Anything else in it would reach the zip but not the
+# MSI, so it stops here.
+set(files Tolvane.exe Krandel.exe Tolvane-NOTICE.txt
+    PolicyDefinitions/Tolvane.admx PolicyDefinitions/fr-FR/Tolvane.adml PolicyDefinitions/en-US/Tolvane.adml)
 # The programs, by their File ids in the .wxs: they carry a version resource
 # (FILE_VERSION, the same four numbers), which their File rows must name.
 set(versioned TolvaneExe KrandelExe)
 
 file(REMOVE "${OUTPUT}" "${OUTPUT}.part")
-file(GLOB present RELATIVE "${DEPLOY_DIR}" "${DEPLOY_DIR}/*")
+file(GLOB_RECURSE present LIST_DIRECTORIES false RELATIVE "${DEPLOY_DIR}" "${DEPLOY_DIR}/*")
 foreach(name IN LISTS present)
   if(NOT name IN_LIST files)
     message(FATAL_ERROR "package: ${DEPLOY_DIR} holds ${name}, which the MSI does not install; add it to ${WXS} and to this list")
@@ -39,7 +41,8 @@ foreach(name IN LISTS files)
   if(NOT EXISTS "${DEPLOY_DIR}/${name}")
     message(FATAL_ERROR "package: ${DEPLOY_DIR}/${name} is missing; build tolvane_deploy first")
   endif()
-  file(COPY "${DEPLOY_DIR}/${name}" DESTINATION "${STAGE_DIR}")
+  get_filename_component(folder "${STAGE_DIR}/${name}" DIRECTORY)
+  file(COPY "${DEPLOY_DIR}/${name}" DESTINATION "${folder}")
 endforeach()
 
 # Signing is all or nothing: half a pair given is a mistake, not "unsigned".
@@ -135,10 +138,12 @@ if(STEP STREQUAL "msi")
       message(FATAL_ERROR "package: ${tool} not found (Debian package msitools)")
     endif()
   endforeach()
-  foreach(id IN LISTS versioned)
-    foreach(query
-        "UPDATE `File` SET `Version`='${FILE_VERSION}' WHERE `File`='${id}'"
-        "DELETE FROM `MsiFileHash` WHERE `File_`='${id}'")
+  # Each query, or the build stops. Read argument by argument (ARGV<n>): a
+  # query may hold ";" (an access list does), which a list would split.
+  function(msibuild_queries)
+    math(EXPR last "${ARGC} - 1")
+    foreach(n RANGE ${last})
+      set(query "${ARGV${n}}")
       execute_process(COMMAND "${MSIBUILD}" "${OUTPUT}.part" -q "${query}"
                       RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
       if(NOT rc EQUAL 0)
@@ -146,6 +151,10 @@ if(STEP STREQUAL "msi")
         message(FATAL_ERROR "package: msibuild ${query} failed:\n${out}")
       endif()
     endforeach()
+  endfunction()
+  foreach(id IN LISTS versioned)
+    msibuild_queries("UPDATE `File` SET `Version`='${FILE_VERSION}' WHERE `File`='${id}'"
+                     "DELETE FROM `MsiFileHash` WHERE `File_`='${id}'")
   endforeach()
   # msibuild answers 0 to a query that changed nothing: read the rows back.
   execute_process(COMMAND "${MSIINFO}" export "${OUTPUT}.part" File
@@ -162,6 +171,31 @@ if(STEP STREQUAL "msi")
                           "${file_table}\n${hash_table}")
     endif()
   endforeach()
+
+  # The metrics folder (Tolvane.wxs, component MetricsFolder) is made only
+  # when METRICSFOLDER is given or remembered, and the station's users may
+  # write into it. wixl (0.101) writes neither a component's condition nor
+  # a folder's permissions, so both are set here. The access list replaces
+  # what the folder would inherit (protected): the system and the
+  # administrators full control, the machine's Users modify, whichever
+  # folder IT names. MsiLockPermissionsEx needs Windows Installer 5.0
+  # (Windows 7 and later), which the package asks for anyway.
+  set(metrics_sddl "D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1301bf;;;BU)")
+  msibuild_queries(
+    "UPDATE `Component` SET `Condition`='METRICSFOLDER' WHERE `Component`='MetricsFolder'"
+    "CREATE TABLE `MsiLockPermissionsEx` (`MsiLockPermissionsEx` CHAR(72) NOT NULL, `LockObject` CHAR(72) NOT NULL, `Table` CHAR(32) NOT NULL, `SDDLText` LONGCHAR NOT NULL, `Condition` CHAR(255) PRIMARY KEY `MsiLockPermissionsEx`)"
+    "INSERT INTO `MsiLockPermissionsEx` (`MsiLockPermissionsEx`, `LockObject`, `Table`, `SDDLText`) VALUES ('MetricsFolderUsers', 'TolvaneMetricsDir', 'CreateFolder', '${metrics_sddl}')")
+  execute_process(COMMAND "${MSIINFO}" export "${OUTPUT}.part" Component
+                  RESULT_VARIABLE rc_component OUTPUT_VARIABLE component_table ERROR_VARIABLE component_table)
+  execute_process(COMMAND "${MSIINFO}" export "${OUTPUT}.part" MsiLockPermissionsEx
+                  RESULT_VARIABLE rc_lock OUTPUT_VARIABLE lock_table ERROR_VARIABLE lock_table)
+  string(REGEX MATCH "\nMetricsFolder\t[^\n]*" metrics_row "${component_table}")
+  if(NOT rc_component EQUAL 0 OR NOT rc_lock EQUAL 0 OR NOT metrics_row MATCHES "\tMETRICSFOLDER\t" OR
+     NOT lock_table MATCHES "\nMetricsFolderUsers\tTolvaneMetricsDir\tCreateFolder\t")
+    file(REMOVE "${OUTPUT}.part")
+    message(FATAL_ERROR "package: the metrics folder's condition or permissions are not in the MSI:\n"
+                        "${component_table}\n${lock_table}")
+  endif()
   sign_file("${OUTPUT}.part")
 elseif(STEP STREQUAL "zip")
   execute_process(

@@ -1,13 +1,14 @@
 // The MSI as the station's IT person deploys it: what its tables promise,
 // read with msiinfo, and what wine's msiexec really does with it: a silent
 // install into the suite's folder (a blank and an accent in its name) with
-// the logon start, Windows 7 turned away, the installed Tolvane.exe coming
-// up, a newer MSI upgrading in place, an older one turned away, and an
-// uninstall that takes only what the MSI brought.
+// the logon start and the metrics folder, Windows 7 turned away, the
+// installed Tolvane.exe coming up, a newer MSI upgrading in place (keeping
+// both choices), an older one turned away, and an uninstall that takes only
+// what the MSI brought.
 //
 // The MSI is the one scripts/build-windows packed for the build's stamp; the
-// newer one is packed here with wixl from the same deploy folder and a
-// higher version. Nothing is skipped when they are missing: the test fails
+// newer one is packed here by the same packaging script from the same
+// deploy folder, with a higher version. Nothing is skipped when they are missing: the test fails
 // and says what to build.
 //
 // Where wine behaves otherwise than Windows, and what the test does about it:
@@ -50,7 +51,16 @@ const std::string kSettingsKey = "HKCU\\Software\\Vantorix\\Tolvane";
 // the next version beside the deployed one instead of upgrading it.
 const std::string kUpgradeCode = "{5B7F3C0E-2D4A-4E61-9A58-6C1E0F3B8D27}";
 const std::string kAbsent = "<absent>";
-const Strings kFiles{"Tolvane.exe", "Krandel.exe", "Tolvane-NOTICE.txt"};
+const Strings kFiles{"Tolvane.exe",
+                     "Krandel.exe",
+                     "Tolvane-NOTICE.txt",
+                     "PolicyDefinitions/Tolvane.admx",
+                     "PolicyDefinitions/fr-FR/Tolvane.adml",
+                     "PolicyDefinitions/en-US/Tolvane.adml"};
+// The metrics folder IT names (METRICSFOLDER), as typed; wixl's default for
+// it, under the system drive, must never appear.
+const std::string kMetricsFolder = "C:\\M\xC3\xA9triques Tolvane\\";
+const std::string kMetricsDefault = "C:\\TolvaneMetrics";
 const std::string kPlayer = "the suite's player, not ours\n";
 constexpr int kRefused = 1603 & 0xFF;
 
@@ -114,10 +124,12 @@ std::size_t startMenuShortcuts(const WineStation& station) {
 // after the step; then what the station holds: Tolvane.exe with the bytes of
 // `tolvaneExe`, the MSI's other files as deploy/ has them, one Add/Remove
 // Programs entry of `version`, the logon start, the folder and the choice
-// remembered, the shortcut; or, when `version` is kAbsent, none of these.
+// remembered, the shortcut, the metrics folder's preset `metrics` (or
+// kAbsent) and the folder; or, when `version` is kAbsent, none of these.
 // Once what is not the MSI's is placed (`settings`), it stays as it was.
 void msiexecStep(WineStation& station, const std::string& step, Strings arguments, int status,
-                 const std::string& tolvaneExe, const std::string& version, const RegistryTree* settings) {
+                 const std::string& tolvaneExe, const std::string& version, const RegistryTree* settings,
+                 const std::string& metrics = kAbsent) {
     SCOPED_TRACE(step);
     arguments.insert(arguments.begin(), "msiexec");
     arguments.insert(arguments.begin() + 3, {"/qn", "/l*v", "C:\\" + step + ".log"});
@@ -139,6 +151,8 @@ void msiexecStep(WineStation& station, const std::string& step, Strings argument
             EXPECT_FALSE(fs::exists(folder + file)) << file << " left behind";
     }
     EXPECT_FALSE(fs::exists(station.hostPath("C:\\Program Files\\Vantorix"))) << "something went to the default folder";
+    EXPECT_FALSE(fs::exists(station.hostPath(kMetricsDefault))) << "a metrics folder nobody named";
+    EXPECT_TRUE(metrics == kAbsent || fs::is_directory(station.hostPath(metrics))) << "no metrics folder " << metrics;
     EXPECT_EQ(startMenuShortcuts(station), installed ? 1u : 0u);
     // A read that failed would look like "nothing there", so a value every
     // prefix holds must be in it.
@@ -159,6 +173,7 @@ void msiexecStep(WineStation& station, const std::string& step, Strings argument
         {cv, entry, "InstallLocation", installed ? kSuiteFolder : kAbsent},
         {vantorix, "Tolvane", "InstallDir", installed ? kSuiteFolder : kAbsent},
         {vantorix, "Tolvane", "Autostart", installed ? "1" : kAbsent},
+        {vantorix, "Tolvane\\Metrics", "Folder", metrics},
         {vantorix, "VX8_Library", "Dossier", settings ? "D:\\Sons" : kAbsent},
     };
     for (const auto& v : values)
@@ -258,6 +273,28 @@ TEST_F(WindowsInstaller, TablesDeclareAPerMachineX64PackageWithAnOptInLogonStart
     }
     EXPECT_TRUE(raisedForAutostart) << "nothing raises INSTALLLEVEL for AUTOSTART=1 in the execute sequence";
 
+    // The metrics folder's preset, only with METRICSFOLDER: its component
+    // carries that condition (wixl writes none; the packaging adds it), and
+    // the folder it creates is one the machine's Users (BU) may modify.
+    std::string metricsComponent;
+    for (const auto& row : msiTable(msi, "Registry"))
+        if (row.size() >= 6 && row[2] == "Software\\Vantorix\\Tolvane\\Metrics" && row[3] == "Folder") {
+            EXPECT_EQ(row[1], "2") << "the preset must be machine-wide (HKLM)";
+            EXPECT_EQ(row[4], "[TolvaneMetricsDir]");
+            metricsComponent = row[5];
+        }
+    ASSERT_FALSE(metricsComponent.empty()) << "no Metrics\\Folder row";
+    EXPECT_EQ(valueIn(msiColumn(msi, "Component", 4), metricsComponent), "METRICSFOLDER");
+    std::string metricsDirectory = kAbsent;
+    for (const auto& row : msiTable(msi, "CreateFolder"))
+        if (row.size() >= 2 && row[1] == metricsComponent) metricsDirectory = row[0];
+    const auto locks = msiTable(msi, "MsiLockPermissionsEx");
+    const bool usersModify = std::any_of(locks.begin(), locks.end(), [&](const Strings& row) {
+        return row.size() >= 4 && row[1] == metricsDirectory && row[2] == "CreateFolder" &&
+               row[3].find("(A;OICI;0x1301bf;;;BU)") != std::string::npos;
+    });
+    EXPECT_TRUE(usersModify) << "the metrics folder " << metricsDirectory << " is not opened to Users";
+
     // The programs' rows name the version their own resource carries (so an
     // upgrade replaces an older copy, one from the zip included), and have
     // no hash, which is for unversioned files only; the notice keeps its.
@@ -289,20 +326,49 @@ TEST_F(WindowsInstaller, InstallsStartsUpgradesAndUninstallsUnderWine) {
             << deploy << "/" << file << " is missing (run scripts/build-windows)";
 
     // The newer MSI: the same files and source, a year later in version
-    // (always higher, whatever the month, day and time). Its Tolvane.exe
-    // carries a few bytes past the image (as a signature would), so the
-    // upgrade can be seen to replace the file.
+    // (always higher, whatever the month, day and time), packed by the
+    // packaging's own script (wixl, then msibuild for what wixl cannot
+    // write). Its Tolvane.exe carries a few bytes past the image (as a
+    // signature would), so the upgrade can be seen to replace the file.
     tolvane::testsupport::TempFolder stage("newer");
-    for (const auto& file : kFiles) fs::copy_file(deploy + "/" + file, stage.file(file));
-    fs::copy_file(std::string(TOLVANE_SOURCE_DIR) + "/packaging/icon/tolvane.ico", stage.file("tolvane.ico"));
-    std::ofstream(stage.file("Tolvane.exe"), std::ios::binary | std::ios::app) << "newer-msi-marker";
+    for (const auto& file : kFiles) {
+        fs::create_directories(fs::path(stage.file("deploy/" + file)).parent_path());
+        fs::copy_file(deploy + "/" + file, stage.file("deploy/" + file));
+    }
+    std::ofstream(stage.file("deploy/Tolvane.exe"), std::ios::binary | std::ios::app) << "newer-msi-marker";
     VersionStamp newer = stamp;
     newer.text = std::to_string(++newer.year) + stamp.text.substr(4);
-    const auto packed =
-        host({"wixl", "-a", "x64", "-D", "Version=" + newer.msiVersion(), "-D", "Stamp=" + newer.text, "-o",
-              stage.file("newer.msi"), std::string(TOLVANE_SOURCE_DIR) + "/packaging/windows/Tolvane.wxs"},
-             stage.path(), 120s);
-    ASSERT_EQ(packed.status, 0) << "wixl (Debian package wixl) could not pack the newer MSI:\n" << packed.output;
+    const std::string source = TOLVANE_SOURCE_DIR;
+    const auto packed = host({"cmake",
+                              "-D",
+                              "STEP=msi",
+                              "-D",
+                              "DEPLOY_DIR=" + stage.file("deploy"),
+                              "-D",
+                              "STAGE_DIR=" + stage.file("pack"),
+                              "-D",
+                              "OUTPUT=" + stage.file("newer.msi"),
+                              "-D",
+                              "WXS=" + source + "/packaging/windows/Tolvane.wxs",
+                              "-D",
+                              "ICON=" + source + "/packaging/icon/tolvane.ico",
+                              "-D",
+                              "MSI_VERSION=" + newer.msiVersion(),
+                              "-D",
+                              "STAMP=" + newer.text,
+                              "-D",
+                              "FILE_VERSION=" + std::to_string(newer.year) + ".1.0.0",
+                              "-D",
+                              "WIXL=wixl",
+                              "-D",
+                              "MSIBUILD=msibuild",
+                              "-D",
+                              "MSIINFO=msiinfo",
+                              "-P",
+                              source + "/packaging/windows/package.cmake"},
+                             stage.path(), 120s);
+    ASSERT_EQ(packed.status, 0) << "the newer MSI could not be packed (Debian packages wixl, msitools):\n"
+                                << packed.output;
 
     WineStation station;
     copyInto(msi, station.hostPath("C:\\older.msi"));
@@ -323,9 +389,13 @@ TEST_F(WindowsInstaller, InstallsStartsUpgradesAndUninstallsUnderWine) {
 
     // A silent install into the suite's folder, with the logon start; the
     // installed Tolvane.exe comes up with its caption, from there.
-    ASSERT_NO_FATAL_FAILURE(msiexecStep(station, "install",
-                                        {"/i", "C:\\older.msi", "INSTALLDIR=" + kSuiteFolder, "AUTOSTART=1"}, 0,
-                                        deploy + "/Tolvane.exe", stamp.msiVersion(), nullptr));
+    ASSERT_NO_FATAL_FAILURE(msiexecStep(
+        station, "install",
+        {"/i", "C:\\older.msi", "INSTALLDIR=" + kSuiteFolder, "AUTOSTART=1", "METRICSFOLDER=" + kMetricsFolder}, 0,
+        deploy + "/Tolvane.exe", stamp.msiVersion(), nullptr, kMetricsFolder));
+    // What Tolvane writes there is not the MSI's.
+    const std::string metricsFile = station.hostPath(kMetricsFolder) + "tolvane.prom";
+    tolvane::testsupport::writeFile(metricsFile, "tolvane_info{version=\"x\"} 1\n", 0644);
     // One of the suite's tools beside it, launched at once and verified:
     // it must keep running through the upgrade, and never be started twice.
     copyInto(WineStation::standinExe(), station.hostPath(kSuiteFolder) + "VX8_Library.exe");
@@ -374,9 +444,9 @@ TEST_F(WindowsInstaller, InstallsStartsUpgradesAndUninstallsUnderWine) {
     // start kept. The older one over it is refused (1603, cut to 67 by
     // wine), and nothing changes. Uninstall: ours gone, the suite's and the
     // operator's stay.
-    const std::string replaced = stage.file("Tolvane.exe");
+    const std::string replaced = stage.file("deploy/Tolvane.exe");
     ASSERT_NO_FATAL_FAILURE(msiexecStep(station, "upgrade", {"/i", "C:\\newer.msi", "REBOOT=ReallySuppress"}, 0,
-                                        replaced, newer.msiVersion(), &settings));
+                                        replaced, newer.msiVersion(), &settings, kMetricsFolder));
     // The new Tolvane supervises the tool that kept running, and starts no
     // second copy of it.
     const auto [upgraded, upgradedShown] = startInstalled();
@@ -386,7 +456,16 @@ TEST_F(WindowsInstaller, InstallsStartsUpgradesAndUninstallsUnderWine) {
     EXPECT_TRUE(stopTolvane().second);
     tolvane::testsupport::waitForExit(upgraded, 30s);
     for (const pid_t pid : station.processes("VX8_Library.exe")) ::kill(pid, SIGKILL);
-    ASSERT_NO_FATAL_FAILURE(
-        msiexecStep(station, "downgrade", {"/i", "C:\\older.msi"}, kRefused, replaced, newer.msiVersion(), &settings));
+    ASSERT_NO_FATAL_FAILURE(msiexecStep(station, "downgrade", {"/i", "C:\\older.msi"}, kRefused, replaced,
+                                        newer.msiVersion(), &settings, kMetricsFolder));
     msiexecStep(station, "uninstall", {"/x", "C:\\newer.msi"}, 0, "", kAbsent, &settings);
+    // The preset went with the MSI; the folder stays while it holds a file.
+    EXPECT_TRUE(fs::exists(metricsFile)) << "the uninstall took the metrics file";
+
+    // Nothing remembered any more, and no METRICSFOLDER: no preset, and no
+    // folder anywhere (msiexecStep looks for wixl's default one).
+    ASSERT_NO_FATAL_FAILURE(msiexecStep(station, "without-metrics",
+                                        {"/i", "C:\\newer.msi", "INSTALLDIR=" + kSuiteFolder, "AUTOSTART=1"}, 0,
+                                        replaced, newer.msiVersion(), &settings, kAbsent));
+    msiexecStep(station, "uninstall-again", {"/x", "C:\\newer.msi"}, 0, "", kAbsent, &settings);
 }

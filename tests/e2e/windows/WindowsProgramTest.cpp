@@ -147,8 +147,10 @@ protected:
         // file, so links of one file would all read as one tool in the
         // process list (and to taskkill).
         std::error_code noDeploy;
+        // The programs and their notice; the policy template's folder is
+        // not for a station's own run.
         for (const auto& entry : fs::directory_iterator(WineStation::windowsBuild() + "/deploy", noDeploy))
-            copyInto(entry.path(), hostFile(entry.path().filename().string()));
+            if (entry.is_regular_file()) copyInto(entry.path(), hostFile(entry.path().filename().string()));
         if (fs::exists(WineStation::standinExe()))
             for (const auto& name : toolNames()) copyInto(WineStation::standinExe(), hostFile(name + ".exe"));
     }

@@ -12,7 +12,7 @@ info=$(dpkg-deb --info "$deb")
 [[ "$info" == *"Package: tolvane"* ]] || { echo "not the tolvane package" >&2; exit 1; }
 dpkg-deb -x "$deb" "$work/root"
 for f in opt/vantorix/Tolvane opt/vantorix/Krandel usr/share/applications/tolvane.desktop \
-         usr/share/icons/hicolor/64x64/apps/tolvane.png; do
+         usr/share/icons/hicolor/64x64/apps/tolvane.png usr/share/doc/tolvane/tolvane-alerts.yml; do
   [ -f "$work/root/$f" ] || { echo "missing in the package: $f" >&2; exit 1; }
 done
 [ "$(readlink "$work/root/usr/bin/tolvane")" = /opt/vantorix/Tolvane ] || { echo "/usr/bin/tolvane does not point at Tolvane" >&2; exit 1; }
