@@ -62,8 +62,7 @@ SettingPlaces LayeredSettings::places(std::string_view section, std::string_view
     return p;
 }
 
-std::string LayeredSettings::GetSetting(std::string_view section, std::string_view key,
-                                        std::string_view defaultValue) {
+std::string LayeredSettings::GetSetting(std::string_view section, std::string_view key, std::string_view defaultValue) {
     if (m_policy.empty() && m_presets.empty()) return m_user.GetSetting(section, key, defaultValue);
     return settingValue(places(section, key), defaultValue);
 }

@@ -8,7 +8,8 @@ std::string indexKey(int index) { return "Idx_" + std::to_string(index); }
 
 namespace {
 
-std::optional<std::string> find(const std::map<MemorySettingsStore::Key, std::string>& map, const MemorySettingsStore::Key& k) {
+std::optional<std::string> find(const std::map<MemorySettingsStore::Key, std::string>& map,
+                                const MemorySettingsStore::Key& k) {
     const auto it = map.find(k);
     if (it == map.end()) return std::nullopt;
     return it->second;

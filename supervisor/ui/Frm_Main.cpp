@@ -638,7 +638,8 @@ void Frm_Main::setSchedulerPageActive(bool active) {
         w->setEnabled(active);
     QPalette palette = PictureScheduler->palette();
     palette.setColor(QPalette::Window, PictureScheduler->isEnabled() ? QColor(Qt::black) : DisabledPanel);
-    PictureScheduler->setPalette(palette);    // A control the administrator's policy sets stays disabled.
+    PictureScheduler->setPalette(palette);
+    // A control the administrator's policy sets stays disabled.
     keepEnforcedDisabled();
 }
 
@@ -660,7 +661,8 @@ void Frm_Main::setPlannerPageActive(bool active) {
         w->setEnabled(active);
     QPalette palette = PicturePlanner->palette();
     palette.setColor(QPalette::Window, PicturePlanner->isEnabled() ? QColor(Qt::black) : DisabledPanel);
-    PicturePlanner->setPalette(palette);    keepEnforcedDisabled();
+    PicturePlanner->setPalette(palette);
+    keepEnforcedDisabled();
 }
 
 void Frm_Main::setPlannerNextText(const std::string& t) { LabelPlanner[2]->setText(qtext(t)); }

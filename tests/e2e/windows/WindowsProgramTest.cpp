@@ -732,7 +732,10 @@ TEST_F(WindowsProgram, PolicyInHklmDecidesWhatStartsAndAChangedPresetReachesAUse
     ASSERT_NO_FATAL_FAILURE(set(policyKey + "\\Launch", "Idx_0", "0"));
     ASSERT_NO_FATAL_FAILURE(set(policyKey + "\\Launch", "Idx_12", "1"));
     ASSERT_NO_FATAL_FAILURE(set(policyKey + "\\Tempo", "Idx_12", "0"));
-    ASSERT_NO_FATAL_FAILURE(set(policyKey + "\\Check", "Idx_12", "1"));
+    // As a DWORD, as an ADMX template often writes it.
+    ASSERT_EQ(
+        s_wine->run({"reg", "add", policyKey + "\\Check", "/v", "Idx_12", "/t", "REG_DWORD", "/d", "1", "/f"}).status,
+        0);
     ASSERT_NO_FATAL_FAILURE(set(policyKey + "\\Freq", "Idx_12", "0"));
     // Preset: VX8_Tools_Data launched at once; the MSI's own value beside.
     ASSERT_NO_FATAL_FAILURE(set(presetKey + "\\Launch", "Idx_6", "1"));
@@ -749,8 +752,8 @@ TEST_F(WindowsProgram, PolicyInHklmDecidesWhatStartsAndAChangedPresetReachesAUse
 
     // HKCU: the user's own values as they were, nothing of the policy or
     // the preset; what loading always wrote, still written.
-    ASSERT_TRUE(waitUntil([&] { return s_wine->regValue(SettingsKey + "\\CheckPlannerNbJour", "Index").has_value(); },
-                          20s));
+    ASSERT_TRUE(
+        waitUntil([&] { return s_wine->regValue(SettingsKey + "\\CheckPlannerNbJour", "Index").has_value(); }, 20s));
     EXPECT_EQ(s_wine->regValue(SettingsKey + "\\Launch", "Idx_0"), "1");
     EXPECT_EQ(s_wine->regValue(SettingsKey + "\\Launch", "Idx_12"), "0");
     EXPECT_FALSE(s_wine->regValue(SettingsKey + "\\Check", "Idx_12"));

@@ -720,7 +720,6 @@ TEST_F(QtSettingsStoreTest, KilledInTheMiddleOfAStreamOfWritesLosesAtMostTheLast
     }
 }
 
-
 // Policy and presets on Linux: files in the system's configuration folders
 // ($XDG_CONFIG_DIRS, in their order), never in the user's own; only the
 // settings of the table; the user's store read without QSettings' fallbacks.

@@ -805,14 +805,22 @@ private slots:
         QCOMPARE(w.freezeRestartMinutes(3), 5);
         QCOMPARE(w.supervision().LaunchEnabled, true);
         QCOMPARE(w.tempoText(3), std::string("2000"));
-        const std::vector<QWidget*> enforced{w.CheckLaunchWindows[3],   w.CheckMinimiser[3],
-                                             w.TexteTemporisation[3],   w.CheckCheck[3],
-                                             w.ComboFrequenceVerification[3], w.TexteArguments[3],
-                                             w.CheckSchedulerJour[0],   w.CheckSchedulerJour[2],
-                                             w.ComboSchedulerTiming[0], w.ComboSchedulerJ,
-                                             w.CheckSchedulerOptDuree,  w.ComboSchedulerNoStation,
-                                             w.ComboSchedulerHeure[1],  w.CheckPlannerJour[4],
-                                             w.ComboPlannerTiming[1],   w.CheckPlannerReplanifier,
+        const std::vector<QWidget*> enforced{w.CheckLaunchWindows[3],
+                                             w.CheckMinimiser[3],
+                                             w.TexteTemporisation[3],
+                                             w.CheckCheck[3],
+                                             w.ComboFrequenceVerification[3],
+                                             w.TexteArguments[3],
+                                             w.CheckSchedulerJour[0],
+                                             w.CheckSchedulerJour[2],
+                                             w.ComboSchedulerTiming[0],
+                                             w.ComboSchedulerJ,
+                                             w.CheckSchedulerOptDuree,
+                                             w.ComboSchedulerNoStation,
+                                             w.ComboSchedulerHeure[1],
+                                             w.CheckPlannerJour[4],
+                                             w.ComboPlannerTiming[1],
+                                             w.CheckPlannerReplanifier,
                                              w.ComboPlannerNbJour};
         auto allDisabled = [&] {
             for (QWidget* c : enforced) {
