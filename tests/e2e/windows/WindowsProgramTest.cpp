@@ -779,6 +779,8 @@ TEST_F(WindowsProgram, PolicyInHklmDecidesWhatStartsAndAChangedPresetReachesAUse
     ASSERT_TRUE(waitForStarts("VX8_Tools_Pool", 1, 20s)) << "the changed preset did not reach the user";
     EXPECT_FALSE(waitUntil([&] { return startsOf("VX8_Tools_Data").size() > dataStarts; }, 4s));
     EXPECT_FALSE(s_wine->regValue(SettingsKey + "\\Launch", "Idx_9"));
+    // Reading the policy never creates its key (wine's user may write HKLM).
+    EXPECT_NE(s_wine->run({"reg", "query", "HKLM\\Software\\Policies\\Vantorix"}).status, 0);
 }
 
 TEST(WindowsPrograms, BothCarryTheirApplicationManifest) {
