@@ -25,6 +25,7 @@ JournalSeverity journalSeverity(JournalEvent event) {
         case JournalEvent::ToolFrozen:
         case JournalEvent::ToolKilledFrozen:
         case JournalEvent::SettingNotUnderstood:
+        case JournalEvent::PolicyValueNotUnderstood:
         case JournalEvent::LastRunEndedUnexpectedly:
         case JournalEvent::LastRunEndingUnknown:
         case JournalEvent::DisplayNotAnswering:
@@ -102,6 +103,8 @@ std::string_view journalText(JournalEvent event) {
         case JournalEvent::SettingsUnreadable:
             return "Les réglages n'ont pas pu être lus : la fenêtre montre les valeurs par défaut";
         case JournalEvent::SettingNotUnderstood: return "Réglage non compris : lu comme « jamais », laissé tel quel";
+        case JournalEvent::PolicyValueNotUnderstood:
+            return "Valeur imposée par l'administrateur non comprise : la valeur par défaut est montrée, le réglage reste imposé";
         case JournalEvent::DayFileFull:
             return "Journal du jour plein : les lignes suivantes sont abandonnées jusqu'à minuit";
         case JournalEvent::JournalFileUnwritable:
@@ -167,6 +170,7 @@ const std::vector<JournalEvent>& allJournalEvents() {
                                                   E::SettingsWrittenAgain,
                                                   E::SettingsUnreadable,
                                                   E::SettingNotUnderstood,
+                                                  E::PolicyValueNotUnderstood,
                                                   E::DayFileFull,
                                                   E::JournalFileUnwritable,
                                                   E::JournalFileWritableAgain,
@@ -195,6 +199,7 @@ bool isMergedWhenRepeated(JournalEvent event) {
         case JournalEvent::ToolAnswersAgain:
         case JournalEvent::ToolKilledFrozen:
         case JournalEvent::SettingNotUnderstood:
+        case JournalEvent::PolicyValueNotUnderstood:
         case JournalEvent::SettingsNotWritten:
         case JournalEvent::SettingsWrittenAgain:
         case JournalEvent::SettingsUnreadable:

@@ -73,6 +73,8 @@ enum class JournalEvent : int {
     SettingsWrittenAgain = 5011,
     SettingsUnreadable = 5012,
     SettingNotUnderstood = 5013,
+    // A value the administrator's policy enforces that no control can hold.
+    PolicyValueNotUnderstood = 5014,
 
     DayFileFull = 9001,
     JournalFileUnwritable = 9002,

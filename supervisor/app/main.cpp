@@ -45,6 +45,12 @@ int main(int argc, char** argv) {
     const std::string application =
         tolvane::applicationName(platform->ownExecutablePath(), tolvane::platform::executableSuffix());
     tolvane::QtSettingsStore settings(application);
+    // What the administrator set (policy and presets) is read once, here,
+    // and layered over the user's own store: policy, the user's value, the
+    // preset, the default.
+    tolvane::AdministratorSettings administrator = tolvane::readAdministratorSettings(application);
+    tolvane::LayeredSettings layeredSettings(settings, std::move(administrator.policy),
+                                             std::move(administrator.presets));
 
     // The command line is read once, as one text: switches are found
     // anywhere in it. As the system keeps it (wide characters on Windows),
@@ -120,7 +126,7 @@ int main(int argc, char** argv) {
 
     // The operator's choices are journaled as they are saved; a text once
     // it has stood still for five seconds, or as Tolvane ends.
-    tolvane::JournaledSettings journaledSettings(settings, journal);
+    tolvane::JournaledSettings journaledSettings(layeredSettings, journal);
     QTimer textsStill;
     textsStill.setSingleShot(true);
     textsStill.setInterval(5000);

@@ -121,6 +121,8 @@ std::string JournaledSettings::shownValue(std::string_view section, std::string_
 }
 
 bool JournaledSettings::SaveSetting(std::string_view section, std::string_view key, std::string_view value) {
+    // The administrator's value: nothing is written, so nothing changed.
+    if (m_inner.isEnforced(section, key)) return true;
     // Only a choice is looked up before the save: the reactions of loading
     // and the other settings cost nothing more than before.
     const auto change = m_journaling ? settingChange(section, key) : std::nullopt;

@@ -54,6 +54,10 @@ public:
 
     std::string GetSetting(std::string_view section, std::string_view key, std::string_view defaultValue) override;
     bool SaveSetting(std::string_view section, std::string_view key, std::string_view value) override;
+    bool isEnforced(std::string_view section, std::string_view key) override {
+        return m_inner.isEnforced(section, key);
+    }
+    void setLoading(bool loading) override { m_inner.setLoading(loading); }
 
     void startJournaling() { m_journaling = true; }
     // Records the text changes waiting; a text typed back to what it was

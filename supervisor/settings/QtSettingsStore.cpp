@@ -9,6 +9,7 @@
 #include <QMetaType>
 #include <QSaveFile>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QStringList>
 #include <QVariant>
 #include <algorithm>
@@ -115,14 +116,94 @@ std::optional<std::string> streamText(const ini::Value& value) {
     return variantText(decoded);
 }
 
+// The value at this key as the store reads it: the exact text of the INI
+// file, a serialised variant's text, the registry's value; nothing when the
+// key is absent or holds nothing that reads as a value.
+std::optional<std::string> readValue(QSettings& settings, std::string_view section, std::string_view key) {
+    const QVariant value = settings.value(keyPath(section, key));
+    if (!value.isValid()) return std::nullopt;
+    if (isStoredLine(value)) {
+        const ini::Value stored = ini::readValue(value.value<StoredLine>().line.rawValue);
+        switch (stored.kind) {
+            case ini::Value::Kind::Text: return stored.bytes;
+            case ini::Value::Kind::Absent: return std::nullopt;
+            case ini::Value::Kind::Stream: return streamText(stored);
+        }
+    }
+    // A value QSettings parsed itself (the registry on Windows): a list is
+    // still the one text that was stored.
+    return variantText(value);
+}
+
+// The settings of the table found in the first of these places that has
+// each (one QSettings per place, read once).
+SettingValues readPlaces(const std::vector<std::function<std::unique_ptr<QSettings>()>>& places) {
+    std::vector<std::unique_ptr<QSettings>> opened;
+    for (const auto& open : places) opened.push_back(open());
+    return tableValues([&opened](std::string_view section, std::string_view key) -> std::optional<std::string> {
+        for (const auto& settings : opened)
+            if (auto value = readValue(*settings, section, key)) return value;
+        return std::nullopt;
+    });
+}
+
 }  // namespace
 
 QtSettingsStore::QtSettingsStore(const std::string& application)
     : QtSettingsStore([application] {
           const bool registry = platform::settingsInSystemStore();
-          return std::make_unique<QSettings>(registry ? QSettings::NativeFormat : iniFormat(), QSettings::UserScope,
-                                             QStringLiteral("Vantorix"), QString::fromStdString(application));
+          auto settings =
+              std::make_unique<QSettings>(registry ? QSettings::NativeFormat : iniFormat(), QSettings::UserScope,
+                                          QStringLiteral("Vantorix"), QString::fromStdString(application));
+          // Only the user's own values: the machine-wide ones are presets.
+          settings->setFallbacksEnabled(false);
+          return settings;
       }) {}
+
+AdministratorSettings readAdministratorSettings(const std::string& application) {
+    AdministratorSettings read;
+    using Open = std::function<std::unique_ptr<QSettings>()>;
+    std::vector<Open> policy, presets;
+    const QString app = QString::fromStdString(application);
+    if (platform::settingsInSystemStore()) {
+        // Tolvane.exe is a 64-bit program: the registry's 64-bit view, where
+        // the MSI and Group Policy write. Opened at HKLM\Software, which
+        // always exists:
+        // QSettings creates the key it is opened on when it may (an
+        // administrator's run), and Tolvane must never create an empty
+        // policy key; a key below is only ever opened for reading.
+        const QString software = QStringLiteral("HKEY_LOCAL_MACHINE\\Software");
+        const auto below = [software](const QString& group) -> Open {
+            return [software, group] {
+                auto settings = std::make_unique<QSettings>(software, QSettings::NativeFormat);
+                settings->beginGroup(group);
+                return settings;
+            };
+        };
+        policy.push_back(below(QStringLiteral("Policies/Vantorix/") + app));
+        presets.push_back(below(QStringLiteral("Vantorix/") + app));
+        read.policyPlaces.push_back(fromQt(QStringLiteral("HKEY_LOCAL_MACHINE\\Software\\Policies\\Vantorix\\") + app));
+        read.presetPlaces.push_back(fromQt(QStringLiteral("HKEY_LOCAL_MACHINE\\Software\\Vantorix\\") + app));
+    } else {
+        // The system's configuration folders, in their order of preference;
+        // the user's own folder (the first location, which is also the
+        // writable one) is never one of them.
+        QStringList folders = QStandardPaths::standardLocations(QStandardPaths::GenericConfigLocation);
+        const QString own = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+        folders.removeAll(own);
+        for (const QString& folder : folders) {
+            const QString policyFile = folder + QStringLiteral("/Vantorix/") + app + QStringLiteral("-policy.ini");
+            const QString presetFile = folder + QStringLiteral("/Vantorix/") + app + QStringLiteral(".ini");
+            policy.push_back([policyFile] { return std::make_unique<QSettings>(policyFile, iniFormat()); });
+            presets.push_back([presetFile] { return std::make_unique<QSettings>(presetFile, iniFormat()); });
+            read.policyPlaces.push_back(fromQt(policyFile));
+            read.presetPlaces.push_back(fromQt(presetFile));
+        }
+    }
+    read.policy = readPlaces(policy);
+    read.presets = readPlaces(presets);
+    return read;
+}
 
 QtSettingsStore::QtSettingsStore(std::function<std::unique_ptr<QSettings>()> open)
     : m_open(std::move(open)),
@@ -191,19 +272,7 @@ void QtSettingsStore::keepLinesThatAreNotSettings() {
 }
 
 std::string QtSettingsStore::GetSetting(std::string_view section, std::string_view key, std::string_view defaultValue) {
-    const QVariant value = m_settings->value(keyPath(section, key));
-    if (!value.isValid()) return std::string(defaultValue);
-    if (isStoredLine(value)) {
-        const ini::Value stored = ini::readValue(value.value<StoredLine>().line.rawValue);
-        switch (stored.kind) {
-            case ini::Value::Kind::Text: return stored.bytes;
-            case ini::Value::Kind::Absent: return std::string(defaultValue);
-            case ini::Value::Kind::Stream: return streamText(stored).value_or(std::string(defaultValue));
-        }
-    }
-    // A value QSettings parsed itself (the registry on Windows): a list is
-    // still the one text that was stored.
-    return variantText(value);
+    return readValue(*m_settings, section, key).value_or(std::string(defaultValue));
 }
 
 bool QtSettingsStore::SaveSetting(std::string_view section, std::string_view key, std::string_view value) {

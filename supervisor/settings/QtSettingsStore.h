@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "supervisor/settings/IniText.h"
+#include "supervisor/settings/SettingLayers.h"
 #include "supervisor/settings/SettingsStore.h"
 
 class QSettings;
@@ -32,7 +33,10 @@ namespace tolvane {
 
 class QtSettingsStore final : public SettingsStore {
 public:
-    // The user's store for this application name.
+    // The user's store for this application name, read without QSettings'
+    // fallbacks (the machine-wide values are presets, read apart: see
+    // readAdministratorSettings), so a user's own value is always told from
+    // a preset.
     explicit QtSettingsStore(const std::string& application);
     ~QtSettingsStore() override;
 
@@ -62,5 +66,23 @@ private:
     bool m_checkedBeforeFirstWrite = false;
     bool m_stale = false;  // m_settings holds an earlier error
 };
+
+// What the administrator set for this application name, read once, only the
+// settings of the table (SettingsTable.h), each value read as the store reads
+// its own:
+// - Windows: the policy under HKLM\Software\Policies\Vantorix\<application>,
+//   the presets under HKLM\Software\Vantorix\<application> (the 64-bit view,
+//   where the MSI writes);
+// - elsewhere: Vantorix/<application>-policy.ini and Vantorix/<application>.ini
+//   in the system's configuration folders ($XDG_CONFIG_DIRS, /etc/xdg by
+//   default; the first folder that has a key wins), never in the user's own
+//   configuration folder.
+struct AdministratorSettings {
+    SettingValues policy;
+    SettingValues presets;
+    std::vector<std::string> policyPlaces;  // where the policy was looked for
+    std::vector<std::string> presetPlaces;
+};
+AdministratorSettings readAdministratorSettings(const std::string& application);
 
 }  // namespace tolvane

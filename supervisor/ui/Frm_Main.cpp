@@ -33,6 +33,7 @@
 #include "supervisor/core/VersionStamp.h"
 #include "supervisor/metrics/MetricsGathering.h"
 #include "supervisor/metrics/MetricsWriter.h"
+#include "supervisor/settings/SettingsTable.h"
 #include "supervisor/ui/QtEndNotifiers.h"
 
 namespace tolvane {
@@ -235,35 +236,86 @@ void Frm_Main::Form_Initialize() {
         (sep == std::string::npos ? std::string() : exe.substr(0, sep)) + platform::pathSeparator();
 }
 
+bool Frm_Main::showEnforced(QWidget* control, std::string_view section, std::string_view key) {
+    if (!m_settings.isEnforced(section, key)) return false;
+    control->setEnabled(false);
+    control->setToolTip(QStringLiteral("Défini par l'administrateur"));
+    if (std::find(m_enforcedControls.begin(), m_enforcedControls.end(), control) == m_enforcedControls.end())
+        m_enforcedControls.push_back(control);
+    return true;
+}
+
+void Frm_Main::keepEnforcedDisabled() {
+    for (QWidget* control : m_enforcedControls) control->setEnabled(false);
+}
+
+void Frm_Main::journalPolicyNotUnderstood(std::string_view section, std::string_view key, const std::string& value,
+                                          std::string_view shown) {
+    // A tool's own setting names its tool.
+    std::optional<int> tool;
+    const auto setting = storedSetting(section, key);
+    if (setting && setting->count == ToolCount && setting->key.empty())
+        for (int i = 0; i < ToolCount; ++i)
+            if (key == indexKey(i)) tool = i;
+    m_journal->record({JournalEvent::PolicyValueNotUnderstood,
+                       tool,
+                       {{"section", std::string(section)},
+                        {"clé", std::string(key)},
+                        {"valeur", value},
+                        {"montré", std::string(shown)}}});
+}
+
 void Frm_Main::loadBox(QCheckBox* box, std::string_view section, std::string_view key, std::string_view defaultValue) {
-    const auto value = readInteger16(m_settings.GetSetting(section, key, defaultValue));
+    const std::string stored = m_settings.GetSetting(section, key, defaultValue);
+    auto value = readInteger16(stored);
+    const auto fits = [&value] { return value && *value >= 0 && *value <= 2; };
+    // The administrator's value no box can hold: the default is shown.
+    if (showEnforced(box, section, key) && !fits()) {
+        journalPolicyNotUnderstood(section, key, stored, defaultValue);
+        value = readInteger16(defaultValue);
+    }
     // A box holds 0, 1 or 2; any other value is skipped and the box stays.
-    if (value && *value >= 0 && *value <= 2) setBoxValue(box, *value);
+    if (fits()) setBoxValue(box, *value);
 }
 
 void Frm_Main::loadList(QComboBox* list, std::string_view section, std::string_view key,
                         std::string_view defaultValue) {
-    const auto value = readInteger16(m_settings.GetSetting(section, key, defaultValue));
+    const std::string stored = m_settings.GetSetting(section, key, defaultValue);
+    auto value = readInteger16(stored);
+    const auto fits = [&value, list] { return value && *value >= -1 && *value < list->count(); };
+    if (showEnforced(list, section, key) && !fits()) {
+        journalPolicyNotUnderstood(section, key, stored, defaultValue);
+        value = readInteger16(defaultValue);
+    }
     // -1 clears the selection; an index beyond the list is skipped. Only a
     // different value is applied: the list announces even a "change" from no
     // selection to no selection, and its reaction would store "-1" over the
     // text it was read from.
-    if (value && *value >= -1 && *value < list->count() && *value != list->currentIndex())
-        list->setCurrentIndex(*value);
+    if (fits() && *value != list->currentIndex()) list->setCurrentIndex(*value);
 }
 
 void Frm_Main::loadText(QLineEdit* field, std::string_view section, std::string_view key,
                         std::string_view defaultValue) {
-    const std::string stored = m_settings.GetSetting(section, key, defaultValue);
-    const QString value = qtext(stored);
+    std::string stored = m_settings.GetSetting(section, key, defaultValue);
+    const auto fits = [field](const std::string& text) {
+        const QString value = qtext(text);
+        return value.size() <= field->maxLength() && value.toStdString() == text;
+    };
+    if (showEnforced(field, section, key) && !fits(stored)) {
+        journalPolicyNotUnderstood(section, key, stored, defaultValue);
+        stored = std::string(defaultValue);
+    }
     // A text the field cannot hold as it is (longer than the field takes, or
     // bytes that are not text) is skipped rather than cut or altered: the
     // field's reaction would otherwise store the altered text over it.
-    if (value.size() > field->maxLength() || value.toStdString() != stored) return;
-    field->setText(value);
+    if (!fits(stored)) return;
+    field->setText(qtext(stored));
 }
 
 void Frm_Main::Form_Load(const std::string& commandLine) {
+    // The saves of loading's reactions never copy a preset into the user's
+    // store (nor anything the policy sets).
+    const SettingsLoading loading(m_settings);
     ToolSupervision& s = *m_supervision;
     // Before any verification: the first window found arms its tool's watch.
     m_endNotifiers = makeEndNotifiers ? makeEndNotifiers() : nullptr;
@@ -290,7 +342,11 @@ void Frm_Main::Form_Load(const std::string& commandLine) {
         const std::string stored = m_settings.GetSetting("Frozen", indexKey(i), "");
         const FreezeRestartSetting choice = freezeRestartSetting(stored);
         m_freezeRestart[static_cast<std::size_t>(i)] = choice.minutes;
-        if (!choice.understood)
+        // Enforced, the choice is shown in the name's menu, which cannot
+        // change it (freezeMenu); a value that is no choice reads "jamais".
+        if (!choice.understood && m_settings.isEnforced("Frozen", indexKey(i)))
+            journalPolicyNotUnderstood("Frozen", indexKey(i), stored, freezeRestartText(0));
+        else if (!choice.understood)
             m_journal->record({JournalEvent::SettingNotUnderstood,
                                i,
                                {{"réglage", "Relancer s'il ne répond plus depuis"},
@@ -542,14 +598,22 @@ std::unique_ptr<QMenu> Frm_Main::freezeMenu(int tool) {
     QMenu* restart = menu->addMenu(QStringLiteral("Relancer s'il ne répond plus depuis"));
     // One choice among five: drawn as such.
     auto* choices = new QActionGroup(restart);
+    // The administrator's choice is shown, greyed: no action changes it.
+    const bool enforced = m_settings.isEnforced("Frozen", indexKey(tool));
+    restart->setToolTipsVisible(enforced);
     for (const int minutes : FreezeRestartChoices) {
         QAction* action = restart->addAction(qtext(freezeRestartText(minutes)));
         action->setCheckable(true);
         choices->addAction(action);
         action->setChecked(minutes == m_freezeRestart[index]);
+        if (enforced) {
+            action->setEnabled(false);
+            action->setToolTip(QStringLiteral("Défini par l'administrateur"));
+        }
         connect(action, &QAction::triggered, this, [this, tool, index, minutes] {
-            // Only a change is stored (and journaled).
-            if (m_freezeRestart[index] == minutes) return;
+            // Only a change is stored (and journaled); an enforced choice
+            // never changes.
+            if (m_freezeRestart[index] == minutes || m_settings.isEnforced("Frozen", indexKey(tool))) return;
             m_freezeRestart[index] = minutes;
             m_supervision->FreezeRestart_Click(tool);
         });
@@ -633,6 +697,8 @@ void Frm_Main::setSchedulerPageActive(bool active) {
     QPalette palette = PictureScheduler->palette();
     palette.setColor(QPalette::Window, PictureScheduler->isEnabled() ? QColor(Qt::black) : DisabledPanel);
     PictureScheduler->setPalette(palette);
+    // A control the administrator's policy sets stays disabled.
+    keepEnforcedDisabled();
 }
 
 void Frm_Main::setSchedulerNextText(const std::string& t) { LabelScheduler[2]->setText(qtext(t)); }
@@ -654,6 +720,7 @@ void Frm_Main::setPlannerPageActive(bool active) {
     QPalette palette = PicturePlanner->palette();
     palette.setColor(QPalette::Window, PicturePlanner->isEnabled() ? QColor(Qt::black) : DisabledPanel);
     PicturePlanner->setPalette(palette);
+    keepEnforcedDisabled();
 }
 
 void Frm_Main::setPlannerNextText(const std::string& t) { LabelPlanner[2]->setText(qtext(t)); }

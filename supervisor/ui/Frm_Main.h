@@ -9,6 +9,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "common/MonotonicTickCount.h"
 #include "journal/Journal.h"
@@ -223,6 +224,14 @@ private:
     void loadBox(QCheckBox* box, std::string_view section, std::string_view key, std::string_view defaultValue);
     void loadList(QComboBox* list, std::string_view section, std::string_view key, std::string_view defaultValue);
     void loadText(QLineEdit* text, std::string_view section, std::string_view key, std::string_view defaultValue);
+    // A control whose value the administrator's policy sets: disabled, with
+    // the tooltip that says so, and kept disabled whatever enables its page.
+    // Returns whether the key is enforced.
+    bool showEnforced(QWidget* control, std::string_view section, std::string_view key);
+    void keepEnforcedDisabled();
+    // A policy value no control can hold: journaled; the default is shown.
+    void journalPolicyNotUnderstood(std::string_view section, std::string_view key, const std::string& value,
+                                    std::string_view shown);
     void showFreezeMenu(int tool, const QPoint& at);
     // The metrics file, on the memory pass, when a folder is set.
     void startMetrics();
@@ -243,6 +252,8 @@ private:
     bool m_closingRecorded = false;  // the run's last line is written
     // The restart chosen for each tool once frozen, in minutes (0: never).
     std::array<int, ToolCount> m_freezeRestart{};
+    // The controls the administrator's policy sets (see showEnforced).
+    std::vector<QWidget*> m_enforcedControls;
     CloseRequests m_closeRequests;
     std::unique_ptr<QAbstractNativeEventFilter> m_closeFilter;
     QString m_metricsFolder;

@@ -728,6 +728,82 @@ TEST_F(WindowsProgram, AFrozenToolIsSeenByTheSystemsOwnTestAndRestartedWhereChos
 // Both programs carry their application manifest, as windres reads it back
 // from the built files: the invoker's rights, Windows 10 and 11, long paths,
 // and the DPI awareness Qt sets at run time (per-monitor v2).
+// The administrator's values in HKLM, put there with "reg add" as Group
+// Policy or the MSI would: the policy decides what starts and what is
+// started again, whatever HKCU holds, and nothing of it reaches HKCU; a
+// preset starts a tool for a user who never chose, and a preset changed
+// later reaches a user who has run Tolvane before, as a policy removed
+// gives the user's own value back.
+TEST_F(WindowsProgram, PolicyInHklmDecidesWhatStartsAndAChangedPresetReachesAUserWhoRanBefore) {
+    const std::string policyKey = "HKLM\\Software\\Policies\\Vantorix\\Tolvane";
+    const std::string presetKey = "HKLM\\Software\\Vantorix\\Tolvane";
+    struct CleanMachine {
+        ~CleanMachine() {
+            s_wine->run({"reg", "delete", "HKLM\\Software\\Policies\\Vantorix", "/f"});
+            s_wine->run({"reg", "delete", "HKLM\\Software\\Vantorix", "/f"});
+        }
+    } clean;
+    const auto set = [](const std::string& key, const std::string& name, const std::string& value) {
+        ASSERT_TRUE(s_wine->regSet(key, name, value)) << key << "\\" << name;
+    };
+    // The user's own: VX8_Library launched at once; VX8_Player_A not.
+    ASSERT_NO_FATAL_FAILURE(setTools({{0, "Launch", "1"}, {0, "Tempo", "0"}, {12, "Launch", "0"}}));
+    // Enforced: VX8_Library not launched; VX8_Player_A launched and
+    // verified "01 Min" (three seconds at twenty times the speed).
+    ASSERT_NO_FATAL_FAILURE(set(policyKey + "\\Launch", "Idx_0", "0"));
+    ASSERT_NO_FATAL_FAILURE(set(policyKey + "\\Launch", "Idx_12", "1"));
+    ASSERT_NO_FATAL_FAILURE(set(policyKey + "\\Tempo", "Idx_12", "0"));
+    // As a DWORD, as an ADMX template often writes it.
+    ASSERT_EQ(
+        s_wine->run({"reg", "add", policyKey + "\\Check", "/v", "Idx_12", "/t", "REG_DWORD", "/d", "1", "/f"}).status,
+        0);
+    ASSERT_NO_FATAL_FAILURE(set(policyKey + "\\Freq", "Idx_12", "0"));
+    // Preset: VX8_Tools_Data launched at once; the MSI's own value beside.
+    ASSERT_NO_FATAL_FAILURE(set(presetKey + "\\Launch", "Idx_6", "1"));
+    ASSERT_NO_FATAL_FAILURE(set(presetKey + "\\Tempo", "Idx_6", "0"));
+    ASSERT_NO_FATAL_FAILURE(set(presetKey, "InstallDir", "C:\\Program Files\\Vantorix"));
+    const pid_t first = start("Tolvane.exe", {}, "@2026-12-08 10:00:00 x20");
+
+    ASSERT_TRUE(waitForStarts("VX8_Player_A", 1, 40s)) << "the policy's \"Launch\" was not used";
+    ASSERT_TRUE(waitForStarts("VX8_Tools_Data", 1, 20s)) << "the preset's \"Launch\" was not used";
+    ASSERT_TRUE(waitUntil([&] { return s_wine->windowExists("VX8_Player_A"); }, 15s));
+    for (const pid_t pid : running("VX8_Player_A.exe")) ::kill(pid, SIGKILL);
+    ASSERT_TRUE(waitForStarts("VX8_Player_A", 2, 20s)) << "the policy's verification did not start it again";
+    EXPECT_TRUE(startsOf("VX8_Library").empty());
+
+    // HKCU: the user's own values as they were, nothing of the policy or
+    // the preset; what loading always wrote, still written.
+    ASSERT_TRUE(
+        waitUntil([&] { return s_wine->regValue(SettingsKey + "\\CheckPlannerNbJour", "Index").has_value(); }, 20s));
+    EXPECT_EQ(s_wine->regValue(SettingsKey + "\\Launch", "Idx_0"), "1");
+    EXPECT_EQ(s_wine->regValue(SettingsKey + "\\Launch", "Idx_12"), "0");
+    EXPECT_FALSE(s_wine->regValue(SettingsKey + "\\Check", "Idx_12"));
+    EXPECT_FALSE(s_wine->regValue(SettingsKey + "\\Tempo", "Idx_12"));
+    EXPECT_FALSE(s_wine->regValue(SettingsKey + "\\Freq", "Idx_12"));
+    EXPECT_FALSE(s_wine->regValue(SettingsKey + "\\Launch", "Idx_6"));
+    EXPECT_FALSE(s_wine->regValue(SettingsKey + "\\Tempo", "Idx_6"));
+    EXPECT_FALSE(s_wine->regValue(SettingsKey, "InstallDir"));
+    EXPECT_EQ(s_wine->regValue(SettingsKey + "\\Freq", "Idx_3"), "1");
+    ::kill(first, SIGKILL);
+    ASSERT_TRUE(waitForExit(first, 10s));
+
+    // Next start, for the same user: the policy removed, the preset changed.
+    s_wine->run({"reg", "delete", "HKLM\\Software\\Policies\\Vantorix", "/f"});
+    ASSERT_FALSE(s_wine->regValue(policyKey + "\\Launch", "Idx_0"));
+    ASSERT_NO_FATAL_FAILURE(set(presetKey + "\\Launch", "Idx_6", "0"));
+    ASSERT_NO_FATAL_FAILURE(set(presetKey + "\\Launch", "Idx_9", "1"));
+    ASSERT_NO_FATAL_FAILURE(set(presetKey + "\\Tempo", "Idx_9", "0"));
+    const std::size_t dataStarts = startsOf("VX8_Tools_Data").size();
+    for (const pid_t pid : running("VX8_Tools_Data.exe")) ::kill(pid, SIGKILL);
+    start("Tolvane.exe", {}, "@2026-12-08 11:00:00 x20");
+    ASSERT_TRUE(waitForStarts("VX8_Library", 1, 40s)) << "the user's own \"Launch\" did not come back";
+    ASSERT_TRUE(waitForStarts("VX8_Tools_Pool", 1, 20s)) << "the changed preset did not reach the user";
+    EXPECT_FALSE(waitUntil([&] { return startsOf("VX8_Tools_Data").size() > dataStarts; }, 4s));
+    EXPECT_FALSE(s_wine->regValue(SettingsKey + "\\Launch", "Idx_9"));
+    // Reading the policy never creates its key (wine's user may write HKLM).
+    EXPECT_NE(s_wine->run({"reg", "query", "HKLM\\Software\\Policies\\Vantorix"}).status, 0);
+}
+
 TEST(WindowsPrograms, BothCarryTheirApplicationManifest) {
     for (const std::string program : {"Tolvane.exe", "Krandel.exe"}) {
         SCOPED_TRACE(program);

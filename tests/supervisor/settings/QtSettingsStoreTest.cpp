@@ -17,6 +17,7 @@
 #include <QDataStream>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QIODevice>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -717,6 +718,75 @@ TEST_F(QtSettingsStoreTest, KilledInTheMiddleOfAStreamOfWritesLosesAtMostTheLast
         ASSERT_TRUE(next.finished);
         EXPECT_EQ(next.out, "saved");
     }
+}
+
+// Policy and presets on Linux: files in the system's configuration folders
+// ($XDG_CONFIG_DIRS, in their order), never in the user's own; only the
+// settings of the table; the user's store read without QSettings' fallbacks.
+TEST(AdministratorSettingsTest, SystemFoldersOnlyTableKeysOnlyFirstFolderWins) {
+    QTemporaryDir root;
+    ASSERT_TRUE(root.isValid());
+    const QString first = root.filePath(QStringLiteral("xdg1"));
+    const QString second = root.filePath(QStringLiteral("xdg2"));
+    const QString home = root.filePath(QStringLiteral("home"));
+    for (const QString& folder : {first, second, home}) QDir().mkpath(folder + QStringLiteral("/Vantorix"));
+    // The user's own folder listed among the system's is still not read.
+    const QString dirs = first + QLatin1Char(':') + home + QLatin1Char(':') + second;
+    ::setenv("XDG_CONFIG_HOME", home.toLocal8Bit().constData(), 1);
+    ::setenv("XDG_CONFIG_DIRS", dirs.toLocal8Bit().constData(), 1);
+
+    writeFile(first + QStringLiteral("/Vantorix/Poltest-policy.ini"),
+              "[Launch]\nIdx_0=1\nIdx_30=1\n[Arguments]\nIdx_2=a,b \"c\"\n[Software]\nInstallDir=C:\\x\n");
+    writeFile(second + QStringLiteral("/Vantorix/Poltest-policy.ini"), "[Launch]\nIdx_0=0\nIdx_1=1\n");
+    writeFile(home + QStringLiteral("/Vantorix/Poltest-policy.ini"), "[Launch]\nIdx_2=1\n");
+    writeFile(first + QStringLiteral("/Vantorix/Poltest.ini"),
+              "[Tempo]\nIdx_0=2500\nInstallDir=/opt\n[Metrics]\nFolder=/srv/metrics\n[General]\nAutostart=1\n");
+    writeFile(home + QStringLiteral("/Vantorix/Poltest.ini"), "[Freq]\nIdx_0=3\n");
+    // The organisation's own file is neither.
+    writeFile(first + QStringLiteral("/Vantorix.ini"), "[Launch]\nIdx_3=1\n[Tempo]\nIdx_3=1\n");
+
+    const tolvane::AdministratorSettings read = tolvane::readAdministratorSettings("Poltest");
+    const tolvane::SettingValues policy{{{"Launch", "Idx_0"}, "1"},
+                                        {{"Launch", "Idx_1"}, "1"},
+                                        {{"Arguments", "Idx_2"}, "a,b c"}};  // the file's quotes
+    EXPECT_EQ(read.policy, policy);
+    const tolvane::SettingValues presets{{{"Tempo", "Idx_0"}, "2500"}, {{"Metrics", "Folder"}, "/srv/metrics"}};
+    EXPECT_EQ(read.presets, presets);
+    const std::vector<std::string> places{(first + QStringLiteral("/Vantorix/Poltest-policy.ini")).toStdString(),
+                                          (second + QStringLiteral("/Vantorix/Poltest-policy.ini")).toStdString()};
+    EXPECT_EQ(read.policyPlaces, places);
+
+    // The user's store: only its own file, never the system's as defaults.
+    QtSettingsStore user("Poltest");
+    const QString userFile = QString::fromStdString(user.location());
+    QDir().mkpath(QFileInfo(userFile).path());
+    const std::string userText = "[Freq]\nIdx_0=3\n\n[Launch]\nIdx_0=0\n";
+    writeFile(userFile, userText);
+    QtSettingsStore reopened("Poltest");
+    EXPECT_EQ(reopened.GetSetting("Tempo", "Idx_0", "10000"), "10000");
+    EXPECT_EQ(reopened.GetSetting("Launch", "Idx_3", "0"), "0");
+    tolvane::LayeredSettings layered(reopened, read.policy, read.presets);
+    EXPECT_EQ(layered.GetSetting("Tempo", "Idx_0", "10000"), "2500");
+    EXPECT_EQ(layered.GetSetting("Launch", "Idx_0", "0"), "1");
+    EXPECT_EQ(layered.GetSetting("Freq", "Idx_0", "1"), "3");
+    EXPECT_EQ(layered.GetSetting("Metrics", "Folder", ""), "/srv/metrics");
+    // Loading's reactions leave the preset and the enforced value out of
+    // the user's file; an edit of the preset key goes in.
+    layered.setLoading(true);
+    EXPECT_TRUE(layered.SaveSetting("Tempo", "Idx_0", "2500"));
+    EXPECT_TRUE(layered.SaveSetting("Launch", "Idx_0", "1"));
+    EXPECT_TRUE(layered.SaveSetting("Freq", "Idx_0", "3"));
+    layered.setLoading(false);
+    EXPECT_EQ(readFile(userFile), userText);
+    EXPECT_TRUE(layered.SaveSetting("Tempo", "Idx_0", "3000"));
+    EXPECT_EQ(readFile(userFile), userText + "\n[Tempo]\nIdx_0=3000\n");
+
+    // No system folder holds anything: nothing is set.
+    ::setenv("XDG_CONFIG_DIRS", root.filePath(QStringLiteral("none")).toLocal8Bit().constData(), 1);
+    const tolvane::AdministratorSettings none = tolvane::readAdministratorSettings("Poltest");
+    EXPECT_TRUE(none.policy.empty());
+    EXPECT_TRUE(none.presets.empty());
+    ::unsetenv("XDG_CONFIG_DIRS");
 }
 
 }  // namespace

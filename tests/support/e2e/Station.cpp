@@ -124,6 +124,29 @@ void Station::writeSettings() const {
     ini.sync();
 }
 
+namespace {
+
+void writeSystemFile(const std::string& file, const Station::SectionValues& values) {
+    std::filesystem::create_directories(std::filesystem::path(file).parent_path());
+    std::filesystem::remove(file);
+    if (values.empty()) return;
+    QSettings ini(QString::fromStdString(file), QSettings::IniFormat);
+    for (const auto& [section, keys] : values)
+        for (const auto& [key, value] : keys)
+            ini.setValue(QString::fromStdString(section + "/" + key), QString::fromStdString(value));
+    ini.sync();
+}
+
+}  // namespace
+
+void Station::writePolicy(const SectionValues& values) const {
+    writeSystemFile(m_system.path() + "/Vantorix/Tolvane-policy.ini", values);
+}
+
+void Station::writePresets(const SectionValues& values) const {
+    writeSystemFile(m_system.path() + "/Vantorix/Tolvane.ini", values);
+}
+
 pid_t Station::startProgram(const std::string& name, const std::vector<std::string>& arguments,
                             const std::optional<std::string>& fakeTime) {
     const std::string path = m_tools.file(name);
@@ -131,6 +154,7 @@ pid_t Station::startProgram(const std::string& name, const std::vector<std::stri
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     ::setenv("XDG_CONFIG_HOME", m_config.path().c_str(), 1);
     ::setenv("XDG_DATA_HOME", m_data.path().c_str(), 1);
+    ::setenv("XDG_CONFIG_DIRS", m_system.path().c_str(), 1);
     ::setenv("DISPLAY", m_x->display().c_str(), 1);
     // A runtime folder of the station's own, as a session gives one.
     const std::string runtime = m_runtimeFolder.empty() ? m_data.path() + "/run" : m_runtimeFolder;

@@ -60,6 +60,15 @@ public:
     // The sidecar switches of one stand-in copy.
     void standinOptions(const std::string& baseName, const std::string& text);
     std::string settingsFile() const;
+    // The system's configuration folder the programs see ($XDG_CONFIG_DIRS):
+    // one of the station's own, so the machine's /etc/xdg never reaches a
+    // test. The administrator's policy and presets go there
+    // (Vantorix/Tolvane-policy.ini, Vantorix/Tolvane.ini), written at once;
+    // an empty map removes the file.
+    const std::string& systemConfigFolder() const { return m_system.path(); }
+    using SectionValues = std::map<std::string, std::map<std::string, std::string>>;
+    void writePolicy(const SectionValues& values) const;
+    void writePresets(const SectionValues& values) const;
 
     // The journal: the station's own $XDG_DATA_HOME, the journal folder in
     // it, and every line of its daily files, oldest file first (Krandel
@@ -118,6 +127,7 @@ private:
     testsupport::TempFolder m_tools;
     testsupport::TempFolder m_config;
     testsupport::TempFolder m_data;
+    testsupport::TempFolder m_system;
     std::map<std::string, std::map<std::string, std::string>> m_settings;
     std::unique_ptr<platform::Platform> m_platform;
     pid_t m_tray = -1;
