@@ -33,6 +33,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <iostream>
 #include <regex>
 #include <sstream>
 
@@ -285,11 +286,19 @@ protected:
         const auto window = m_desk.waitForWindow(caption(), 10s);
         if (!window) return window;
         const auto shown = [&] { return showsText(*window, page.text) && showsNothing(*window, page.empty); };
-        m_desk.activate(*window);
-        clickUntil(*window, page.tab, shown, 2s, 1, 4);
-        // Read again for a moment: wine may be repainting the page just as
-        // its pixels are read.
-        return waitUntil(shown, 3s) ? window : std::nullopt;
+        // Raised again before each click: a tool window mapped meanwhile may
+        // stand over it, and its pixels would be read instead (or take the
+        // click). Read for a moment each time: wine may be repainting the
+        // page just as its pixels are read.
+        for (int attempt = 0; attempt < 4; ++attempt) {
+            m_desk.activate(*window);
+            if (!shown()) m_desk.clickClient(*window, page.tab.x, page.tab.y, 1);
+            if (waitUntil(shown, 3s)) return window;
+        }
+        std::cerr << "[ page     ] not shown: " << darkPixels(*window, page.text).value_or(-1)
+                  << " dark pixels where text is awaited, " << darkPixels(*window, page.empty).value_or(-1)
+                  << " where none is\n";
+        return std::nullopt;
     }
 
     // Icons wine has docked into trayer's panel (windows of wine's explorer,
