@@ -44,11 +44,8 @@ TEST(SaveRule, EnforcedNeverPresetNotCopiedByLoadingOtherwiseWritten) {
     };
     const Case cases[] = {
         // enforced: never, whatever else
-        {true, false, false, false, false},
         {true, false, false, true, false},
-        {true, true, true, true, false},
-        {true, true, false, false, false},
-        {true, false, true, false, false},
+        {true, true, true, false, false},
         // a preset the user never overrode: not by loading, yes by an edit
         {false, true, false, true, false},
         {false, true, false, false, true},
@@ -132,26 +129,6 @@ TEST(LayeredSettings, ReadsThroughTheLayersAndWritesWhatTheRulesLetThrough) {
     LayeredSettings withoutPolicy(user, {}, presets);
     EXPECT_EQ(withoutPolicy.GetSetting("Launch", "Idx_1", "1"), "0");
     EXPECT_FALSE(withoutPolicy.isEnforced("Launch", "Idx_1"));
-}
-
-TEST(MemorySettingsStore, FollowsTheSameRules) {
-    MemorySettingsStore store;
-    store.policy[{"Tempo", "Idx_0"}] = "2000";
-    store.presets[{"Tempo", "Idx_1"}] = "3000";
-    store.values[{"Tempo", "Idx_0"}] = "1";
-    EXPECT_EQ(store.GetSetting("Tempo", "Idx_0", "10000"), "2000");
-    EXPECT_EQ(store.GetSetting("Tempo", "Idx_1", "10000"), "3000");
-    EXPECT_TRUE(store.isEnforced("Tempo", "Idx_0"));
-    store.setLoading(true);
-    store.SaveSetting("Tempo", "Idx_0", "2000");
-    store.SaveSetting("Tempo", "Idx_1", "3000");
-    store.setLoading(false);
-    EXPECT_TRUE(store.writes.empty());
-    store.SaveSetting("Tempo", "Idx_1", "4000");
-    EXPECT_EQ(store.values.at({"Tempo", "Idx_1"}), "4000");
-    store.SaveSetting("Tempo", "Idx_0", "5");
-    EXPECT_EQ(store.values.at({"Tempo", "Idx_0"}), "1");
-    EXPECT_EQ(store.writes.size(), 1u);
 }
 
 }  // namespace

@@ -37,6 +37,15 @@ namespace {
 
 using Key = MemorySettingsStore::Key;
 
+// What the window journals, in order.
+struct RecordedJournal final : JournalSink {
+    std::vector<JournalEntry> entries;
+    void record(const JournalEntry& e) override { entries.push_back(e); }
+    int count(JournalEvent event) const {
+        return int(std::count_if(entries.begin(), entries.end(), [&](const auto& e) { return e.event == event; }));
+    }
+};
+
 // A notification area the test switches on and off.
 struct FakeTray final : TrayIconHost {
     bool* area;
@@ -709,13 +718,7 @@ private slots:
     // The metrics folder gone, then back: one line when writing stops, one
     // when it works again, whatever the number of passes in between.
     void metricsFileThatCannotBeWrittenIsJournaledOnceEachWay() {
-        struct Lines final : JournalSink {
-            std::vector<JournalEntry> entries;
-            void record(const JournalEntry& e) override { entries.push_back(e); }
-            int count(JournalEvent event) const {
-                return int(std::count_if(entries.begin(), entries.end(), [&](const auto& e) { return e.event == event; }));
-            }
-        } journal;
+        RecordedJournal journal;
         QTemporaryDir parent;
         const QString folder = parent.path() + QStringLiteral("/mesures");
         Harness h;
@@ -735,10 +738,7 @@ private slots:
     }
 
     void restartOnFreezeIsReadNeverWrittenAndChosenFromTheNamesMenu() {
-        struct Lines final : JournalSink {
-            std::vector<JournalEntry> entries;
-            void record(const JournalEntry& e) override { entries.push_back(e); }
-        } journal;
+        RecordedJournal journal;
         Harness h;
         h.set("Frozen", idx(3), "5");
         h.set("Frozen", idx(4), "7");  // not a choice: never, said once
@@ -794,134 +794,94 @@ private slots:
 
     // The administrator's policy: the value shown whatever the user's store
     // holds, the control disabled with the tooltip (whatever enables its
-    // page or shows it later), and nothing written for it, at loading or
-    // by any reaction.
-    void enforcedControlsAreDisabledShowThePolicyAndWriteNothing() {
-        Harness h;
+    // page or shows it later), nothing written for it by loading or by any
+    // reaction; a value no control can hold gives the default and a line.
+    void enforcedControlsShowThePolicyStayDisabledAndWriteNothing() {
         const QString tip = QStringLiteral("Défini par l'administrateur");
-        auto policy = [&h](const std::string& section, const std::string& key, const std::string& value) {
-            h.store.policy[{section, key}] = value;
-        };
-        policy("Launch", idx(3), "1");
-        policy("Minimiser", idx(3), "1");
-        policy("Tempo", idx(3), "2000");
-        policy("Check", idx(3), "1");
-        policy("Freq", idx(3), "0");
-        policy("Arguments", idx(3), "/Politique=1");
-        policy("Frozen", idx(3), "5");
-        policy("CheckSchedulerJour", idx(0), "1");
-        policy("CheckSchedulerJour", idx(2), "1");
-        policy("CheckSchedulerTiming", idx(0), "6");
-        policy("CheckSchedulerJ", "Nb", "2");
-        policy("CheckSchedulerOptDuree", "Actif", "0");
-        policy("CheckSchedulerNoStation", "Index", "3");
-        policy("CheckSchedulerHeure", idx(1), "20");
-        policy("CheckPlannerJour", idx(4), "1");
-        policy("CheckPlannerTiming", idx(1), "2");
-        policy("CheckPlannerReplanifier", "Actif", "0");
-        policy("CheckPlannerNbJour", "Index", "4");
-        policy("Metrics", "Folder", "/srv/metrics");
-        // The user's own values under the policy stay as they are.
+        RecordedJournal journal;
+        Harness h;
+        h.journal = &journal;
+        h.store.policy = {{{"Launch", idx(3)}, "1"},
+                          {{"Tempo", idx(3)}, "2000"},
+                          {{"Check", idx(3)}, "1"},
+                          {{"Freq", idx(3)}, "0"},
+                          {{"Arguments", idx(3)}, "/Politique=1"},
+                          {{"Frozen", idx(3)}, "5"},
+                          {{"CheckSchedulerJour", idx(0)}, "1"},
+                          {{"CheckSchedulerNoStation", "Index"}, "3"},
+                          {{"CheckPlannerJour", idx(4)}, "1"},
+                          {{"CheckPlannerReplanifier", "Actif"}, "0"},
+                          {{"Metrics", "Folder"}, "/srv/metrics"},
+                          // None of these can be held.
+                          {{"Launch", idx(4)}, "7"},
+                          {{"Freq", idx(4)}, "99"},
+                          {{"Arguments", idx(4)}, std::string(100000, 'x')},
+                          {{"Frozen", idx(4)}, "7"},
+                          {{"CheckSchedulerHeure", idx(1)}, "40"}};
+        // The user's own values under the policy, kept as they are.
         h.set("Launch", idx(3), "0");
         h.set("Tempo", idx(3), "9999");
         h.set("Frozen", idx(3), "10");
+        h.set("Freq", idx(4), "2");
         Frm_Main& w = h.load();
 
         QCOMPARE(boxValue(w.CheckLaunchWindows[3]), 1);
-        QCOMPARE(boxValue(w.CheckMinimiser[3]), 1);
         QCOMPARE(w.TexteTemporisation[3]->text(), QStringLiteral("2000"));
-        QCOMPARE(boxValue(w.CheckCheck[3]), 1);
         QCOMPARE(w.ComboFrequenceVerification[3]->currentIndex(), 0);
         QCOMPARE(w.TexteArguments[3]->text(), QStringLiteral("/Politique=1"));
         QCOMPARE(w.freezeRestartMinutes(3), 5);
-        QCOMPARE(w.supervision().LaunchEnabled, true);
-        QCOMPARE(w.tempoText(3), std::string("2000"));
-        const std::vector<QWidget*> enforced{w.CheckLaunchWindows[3],
-                                             w.CheckMinimiser[3],
-                                             w.TexteTemporisation[3],
-                                             w.CheckCheck[3],
-                                             w.ComboFrequenceVerification[3],
-                                             w.TexteArguments[3],
-                                             w.CheckSchedulerJour[0],
-                                             w.CheckSchedulerJour[2],
-                                             w.ComboSchedulerTiming[0],
-                                             w.ComboSchedulerJ,
-                                             w.CheckSchedulerOptDuree,
-                                             w.ComboSchedulerNoStation,
-                                             w.ComboSchedulerHeure[1],
-                                             w.CheckPlannerJour[4],
-                                             w.ComboPlannerTiming[1],
-                                             w.CheckPlannerReplanifier,
-                                             w.ComboPlannerNbJour};
-        auto allDisabled = [&] {
-            for (QWidget* c : enforced) {
-                if (c->isEnabled()) return QString(c->metaObject()->className()) + QStringLiteral(" enabled");
-                if (c->toolTip() != tip) return QStringLiteral("tooltip: ") + c->toolTip();
-            }
+        QCOMPARE(w.ComboSchedulerNoStation->currentIndex(), 3);
+        QCOMPARE(boxValue(w.CheckPlannerReplanifier), 0);
+        QCOMPARE(boxValue(w.CheckLaunchWindows[4]), 0);
+        QCOMPARE(w.ComboFrequenceVerification[4]->currentIndex(), 1);
+        QCOMPARE(w.TexteArguments[4]->text(), QString());
+        QCOMPARE(w.freezeRestartMinutes(4), 0);
+        QCOMPARE(w.ComboSchedulerHeure[1]->currentIndex(), 23);
+        std::set<std::string> refused;
+        for (const auto& e : journal.entries)
+            if (e.event == JournalEvent::PolicyValueNotUnderstood) refused.insert(e.details.at(0).value);
+        QCOMPARE(refused, (std::set<std::string>{"Launch", "Freq", "Arguments", "Frozen", "CheckSchedulerHeure"}));
+
+        const std::vector<QWidget*> enforced{
+            w.CheckLaunchWindows[3],  w.TexteTemporisation[3],       w.CheckCheck[3],
+            w.ComboFrequenceVerification[3], w.TexteArguments[3], w.CheckSchedulerJour[0],
+            w.ComboSchedulerNoStation, w.ComboSchedulerHeure[1],    w.CheckPlannerJour[4],
+            w.CheckPlannerReplanifier, w.CheckLaunchWindows[4]};
+        auto firstNotEnforced = [&] {
+            for (QWidget* c : enforced)
+                if (c->isEnabled() || c->toolTip() != tip) return QString(c->metaObject()->className());
             return QString();
         };
-        QCOMPARE(allDisabled(), QString());
-        // Their neighbours are the operator's.
-        QVERIFY(w.CheckLaunchWindows[2]->isEnabled());
-        QVERIFY(w.CheckLaunchWindows[2]->toolTip().isEmpty());
+        QCOMPARE(firstNotEnforced(), QString());
+        QVERIFY(w.CheckLaunchWindows[2]->isEnabled() && w.CheckLaunchWindows[2]->toolTip().isEmpty());
         QVERIFY(w.CheckSchedulerJour[1]->isEnabled());  // the policy made the page active
-        QVERIFY(w.ComboSchedulerTiming[1]->isEnabled());
-        QVERIFY(!w.ComboSchedulerHeure[1]->isHidden());
-        QCOMPARE(boxValue(w.CheckSchedulerOptDuree), 0);
-        QCOMPARE(w.ComboSchedulerNoStation->currentIndex(), 3);
-        QCOMPARE(w.ComboSchedulerHeure[1]->currentIndex(), 20);
-        QCOMPARE(w.ComboPlannerNbJour->currentIndex(), 4);
-        QVERIFY(!w.ComboFrequenceVerification[3]->isHidden());
-
-        // What enables or shows controls later leaves them disabled.
         w.setSchedulerPageActive(true);
-        w.setPlannerPageActive(true);
-        w.setVerificationControlsVisible(3, true);
-        QCOMPARE(allDisabled(), QString());
-        QVERIFY(w.CheckPlannerJour[1]->isEnabled());
         w.setPlannerPageActive(false);
         w.setPlannerPageActive(true);
-        QCOMPARE(allDisabled(), QString());
+        w.setVerificationControlsVisible(3, true);
+        QCOMPARE(firstNotEnforced(), QString());
+        QVERIFY(w.CheckPlannerJour[1]->isEnabled());
 
-        // Nothing was written for them, by loading or by any reaction.
-        auto enforcedWrites = [&h] {
-            int n = 0;
-            for (const auto& [key, v] : h.store.writes) n += h.store.policy.count(key) ? 1 : 0;
-            return n;
-        };
-        QCOMPARE(enforcedWrites(), 0);
-        for (int i = 0; i < ToolCount; ++i) {
-            w.supervision().CheckLaunchWindows_Click(3);
-            w.supervision().TexteTemporisation_Change(3);
-            w.supervision().FreezeRestart_Click(3);
-            w.supervision().ComboFrequenceVerification_Click(3);
-        }
-        w.batch().CheckSchedulerJour_Click(2);
-        w.batch().ComboPlannerNbJour_Click();
-        QCOMPARE(enforcedWrites(), 0);
-        QCOMPARE(h.value("Launch", idx(3)), std::string("0"));
-        QCOMPARE(h.value("Tempo", idx(3)), std::string("9999"));
-        QCOMPARE(h.value("Frozen", idx(3)), std::string("10"));
-        QCOMPARE(h.value("Metrics", "Folder"), std::string("<absent>"));
-
-        // The freeze choice: shown, greyed, and no action changes it.
-        const auto menu = w.freezeMenu(3);
-        QMenu* restart = menu->actions().front()->menu();
-        QStringList ticked;
+        // The freeze choice: ticked, greyed, and no action changes it.
+        QMenu* restart = w.freezeMenu(3)->actions().front()->menu();
         for (QAction* a : restart->actions()) {
-            QVERIFY(!a->isEnabled());
-            QCOMPARE(a->toolTip(), tip);
-            if (a->isChecked()) ticked << a->text();
-        }
-        QCOMPARE(ticked, QStringList{"5 min"});
-        for (QAction* a : restart->actions()) {
-            emit a->triggered(true);
+            QVERIFY(!a->isEnabled() && a->toolTip() == tip);
+            QCOMPARE(a->isChecked(), a->text() == QStringLiteral("5 min"));
             a->trigger();
         }
         QCOMPARE(w.freezeRestartMinutes(3), 5);
-        QCOMPARE(enforcedWrites(), 0);
-        const auto free = w.freezeMenu(2);
-        for (QAction* a : free->actions().front()->menu()->actions()) QVERIFY(a->isEnabled());
+        QVERIFY(w.freezeMenu(2)->actions().front()->menu()->actions().front()->isEnabled());
+
+        w.supervision().CheckLaunchWindows_Click(3);
+        w.supervision().TexteTemporisation_Change(3);
+        w.supervision().ComboFrequenceVerification_Click(3);
+        w.batch().CheckSchedulerJour_Click(0);
+        for (const auto& [key, v] : h.store.writes)
+            QVERIFY2(!h.store.policy.count(key), (key.first + "/" + key.second).c_str());
+        QCOMPARE(h.value("Launch", idx(3)), std::string("0"));
+        QCOMPARE(h.value("Tempo", idx(3)), std::string("9999"));
+        QCOMPARE(h.value("Frozen", idx(3)), std::string("10"));
+        QCOMPARE(h.value("Freq", idx(4)), std::string("2"));
     }
 
     // Machine presets: shown to a user who never chose a value, never copied
@@ -929,51 +889,29 @@ private slots:
     // user; an edit is the user's own and is written.
     void presetsAreShownNotCopiedAndAnEditIsWritten() {
         Harness h;
-        auto preset = [&h](const std::string& section, const std::string& key, const std::string& value) {
-            h.store.presets[{section, key}] = value;
-        };
-        preset("Tempo", idx(0), "2500");
-        preset("Freq", idx(1), "3");
-        preset("Freq", idx(2), "4");
-        preset("Arguments", idx(7), "/Preset=1");
-        preset("CheckSchedulerReprogrammer", "Actif", "0");
-        preset("CheckSchedulerHeure", idx(1), "22");
-        preset("Launch", idx(5), "1");
+        h.store.presets = {{{"Tempo", idx(0)}, "2500"},
+                           {{"Freq", idx(1)}, "3"},
+                           {{"Freq", idx(2)}, "4"},
+                           {{"CheckSchedulerReprogrammer", "Actif"}, "0"},
+                           {{"Launch", idx(5)}, "1"}};
         h.set("Freq", idx(2), "2");  // the user's own, over a preset
         Frm_Main& w = h.load();
 
         QCOMPARE(w.TexteTemporisation[0]->text(), QStringLiteral("2500"));
         QCOMPARE(w.ComboFrequenceVerification[1]->currentIndex(), 3);
         QCOMPARE(w.ComboFrequenceVerification[2]->currentIndex(), 2);
-        QCOMPARE(w.TexteArguments[7]->text(), QStringLiteral("/Preset=1"));
         QCOMPARE(boxValue(w.CheckSchedulerReprogrammer), 0);
-        QCOMPARE(w.ComboSchedulerHeure[1]->currentIndex(), 22);
         QCOMPARE(boxValue(w.CheckLaunchWindows[5]), 1);
-        for (QWidget* c : std::initializer_list<QWidget*>{w.TexteTemporisation[0], w.ComboFrequenceVerification[1],
-                                                          w.TexteArguments[7], w.CheckLaunchWindows[5]}) {
-            QVERIFY(c->isEnabled());
-            QVERIFY(c->toolTip().isEmpty());
-        }
-        // Exactly what a first run without presets stores, less the keys a
-        // preset gives.
-        for (const Key& key : std::initializer_list<Key>{{"Tempo", idx(0)},
-                                                         {"Freq", idx(1)},
-                                                         {"Arguments", idx(7)},
-                                                         {"CheckSchedulerReprogrammer", "Actif"},
-                                                         {"CheckSchedulerHeure", idx(1)},
-                                                         {"Launch", idx(5)}})
-            QVERIFY2(!h.store.values.count(key), (key.first + "/" + key.second).c_str());
+        QVERIFY(w.TexteTemporisation[0]->isEnabled() && w.TexteTemporisation[0]->toolTip().isEmpty());
+        // What a first run without presets stores, less the keys a preset gives.
+        for (const auto& [key, value] : h.store.presets)
+            if (key != Key{"Freq", idx(2)}) QVERIFY2(!h.store.values.count(key), (key.first + "/" + key.second).c_str());
         QCOMPARE(h.value("Freq", idx(2)), std::string("2"));
         QCOMPARE(h.value("Freq", idx(3)), std::string("1"));
-        QCOMPARE(h.value("Arguments", idx(6)), std::string("/NoBase=0"));
-        QCOMPARE(h.value("CheckSchedulerHeure", idx(0)), std::string("0"));
 
         // The operator's edit of a preset key is written, and wins from now on.
-        h.store.writes.clear();
         w.TexteTemporisation[0]->setText(QStringLiteral("2600"));
         QCOMPARE(h.value("Tempo", idx(0)), std::string("2600"));
-        w.ComboFrequenceVerification[1]->setCurrentIndex(0);
-        QCOMPARE(h.value("Freq", idx(1)), std::string("0"));
         QTest::mouseClick(w.CheckSchedulerJour[0], Qt::LeftButton, {}, QPoint(4, 4));  // the page made active
         QTest::mouseClick(w.CheckSchedulerReprogrammer, Qt::LeftButton, {}, QPoint(4, 4));
         QCOMPARE(h.value("CheckSchedulerReprogrammer", "Actif"), std::string("1"));
@@ -982,48 +920,11 @@ private slots:
         Harness again;
         again.store.values = h.store.values;
         again.store.presets = h.store.presets;
-        again.store.presets[{"Arguments", idx(7)}] = "/Preset=2";
+        again.store.presets[{"Freq", idx(1)}] = "2";
         again.store.presets[{"Tempo", idx(0)}] = "7000";
         Frm_Main& w2 = again.load();
-        QCOMPARE(w2.TexteArguments[7]->text(), QStringLiteral("/Preset=2"));
+        QCOMPARE(w2.ComboFrequenceVerification[1]->currentIndex(), 2);
         QCOMPARE(w2.TexteTemporisation[0]->text(), QStringLiteral("2600"));
-    }
-
-    // A policy value no control can hold: the default shown, a journal
-    // line, the control still enforced, nothing written.
-    void enforcedValuesNoControlCanHoldShowTheDefaultAndAreJournaled() {
-        struct Lines final : JournalSink {
-            std::vector<JournalEntry> entries;
-            void record(const JournalEntry& e) override { entries.push_back(e); }
-        } journal;
-        Harness h;
-        h.journal = &journal;
-        h.store.policy[{"Launch", idx(4)}] = "7";
-        h.store.policy[{"Freq", idx(4)}] = "99";
-        h.store.policy[{"Arguments", idx(4)}] = std::string(100000, 'x');
-        h.store.policy[{"Frozen", idx(4)}] = "7";
-        h.store.policy[{"CheckSchedulerHeure", idx(1)}] = "40";
-        h.set("Launch", idx(4), "1");
-        h.set("Freq", idx(4), "2");
-        Frm_Main& w = h.load();
-        QCOMPARE(boxValue(w.CheckLaunchWindows[4]), 0);
-        QCOMPARE(w.ComboFrequenceVerification[4]->currentIndex(), 1);
-        QCOMPARE(w.TexteArguments[4]->text(), QString());  // tool 4's default
-        QCOMPARE(w.freezeRestartMinutes(4), 0);
-        QCOMPARE(w.ComboSchedulerHeure[1]->currentIndex(), 23);
-        QVERIFY(!w.CheckLaunchWindows[4]->isEnabled());
-        QVERIFY(!w.ComboSchedulerHeure[1]->isEnabled());
-        std::set<std::string> sections;
-        for (const auto& e : journal.entries) {
-            if (e.event != JournalEvent::PolicyValueNotUnderstood) continue;
-            sections.insert(e.details.at(0).value);
-            if (e.details.at(0).value != "CheckSchedulerHeure") QCOMPARE(e.tool, std::optional<int>(4));
-            QCOMPARE(e.details.at(1).label, std::string("clé"));
-        }
-        QCOMPARE(sections, (std::set<std::string>{"Launch", "Freq", "Arguments", "Frozen", "CheckSchedulerHeure"}));
-        for (const auto& [key, v] : h.store.writes) QVERIFY(!h.store.policy.count(key));
-        QCOMPARE(h.value("Launch", idx(4)), std::string("1"));
-        QCOMPARE(h.value("Freq", idx(4)), std::string("2"));
     }
 };
 
