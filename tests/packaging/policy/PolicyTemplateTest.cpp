@@ -5,11 +5,11 @@
 // something else); a setting no policy writes cannot be enforced at all.
 #include <gtest/gtest.h>
 
+#include <QDomDocument>
 #include <QFile>
-#include <QXmlStreamReader>
 
 #include <map>
-#include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -27,69 +27,39 @@ const std::string kFolder = std::string(TOLVANE_SOURCE_DIR) + "/packaging/window
 const std::string kPolicyKey = "Software\\Policies\\Vantorix\\Tolvane";
 const char* const kLanguages[] = {"fr-FR", "en-US"};
 
-// Just enough of a document tree for the checks below.
-struct Node {
-    std::string name;
-    std::map<std::string, std::string> attributes;
-    std::vector<std::unique_ptr<Node>> children;
-    std::string text;
+std::string attr(const QDomElement& e, const char* name) { return e.attribute(QString::fromLatin1(name)).toStdString(); }
 
-    std::string attribute(const std::string& a) const { return attributes.count(a) ? attributes.at(a) : ""; }
-    std::vector<const Node*> all(const std::string& n) const {
-        std::vector<const Node*> found;
-        for (const auto& c : children)
-            if (c->name == n) found.push_back(c.get());
-        return found;
-    }
-    const Node* first(const std::string& n) const {
-        const auto found = all(n);
-        return found.empty() ? nullptr : found.front();
-    }
-    // Every node of this name below this one, at any depth.
-    void collect(const std::string& n, std::vector<const Node*>& out) const {
-        for (const auto& c : children) {
-            if (c->name == n) out.push_back(c.get());
-            c->collect(n, out);
-        }
-    }
-    std::vector<const Node*> below(const std::string& n) const {
-        std::vector<const Node*> out;
-        collect(n, out);
-        return out;
-    }
-};
+// The element children of `e`, all or those named `name`.
+std::vector<QDomElement> children(const QDomElement& e, const char* name = nullptr) {
+    std::vector<QDomElement> found;
+    for (QDomElement c = e.firstChildElement(); !c.isNull(); c = c.nextSiblingElement())
+        if (!name || c.tagName() == QLatin1String(name)) found.push_back(c);
+    return found;
+}
 
-std::unique_ptr<Node> readXml(const std::string& path, std::string& error) {
+// Every element named `name` below `e`, at any depth.
+template <typename Node>
+std::vector<QDomElement> below(const Node& e, const char* name) {
+    const QDomNodeList list = e.elementsByTagName(QString::fromLatin1(name));
+    std::vector<QDomElement> found;
+    for (int i = 0; i < list.size(); ++i) found.push_back(list.at(i).toElement());
+    return found;
+}
+
+std::optional<QDomDocument> readXml(const std::string& path, std::string& error) {
     QFile file(QString::fromStdString(path));
+    QDomDocument document;
+    QString message;
+    int line = 0;
     if (!file.open(QIODevice::ReadOnly)) {
         error = "cannot open " + path;
-        return nullptr;
+        return std::nullopt;
     }
-    QXmlStreamReader xml(&file);
-    auto root = std::make_unique<Node>();
-    std::vector<Node*> open{root.get()};
-    while (!xml.atEnd()) {
-        switch (xml.readNext()) {
-            case QXmlStreamReader::StartElement: {
-                auto node = std::make_unique<Node>();
-                node->name = xml.name().toString().toStdString();
-                for (const auto& a : xml.attributes())
-                    node->attributes[a.name().toString().toStdString()] = a.value().toString().toStdString();
-                Node* raw = node.get();
-                open.back()->children.push_back(std::move(node));
-                open.push_back(raw);
-                break;
-            }
-            case QXmlStreamReader::EndElement: open.pop_back(); break;
-            case QXmlStreamReader::Characters: open.back()->text += xml.text().toString().toStdString(); break;
-            default: break;
-        }
+    if (!document.setContent(&file, &message, &line)) {
+        error = path + ":" + std::to_string(line) + ": " + message.toStdString();
+        return std::nullopt;
     }
-    if (xml.hasError()) {
-        error = path + ":" + std::to_string(xml.lineNumber()) + ": " + xml.errorString().toStdString();
-        return nullptr;
-    }
-    return root;
+    return document;
 }
 
 // "$(string.X)" -> X, for the given kind of reference; empty when it is not one.
@@ -108,50 +78,49 @@ struct Write {
     std::string problem;  // not a REG_SZ, or an element the checks do not know
 };
 
-std::vector<Write> writesOf(const Node& policy) {
+std::vector<Write> writesOf(const QDomElement& policy) {
     std::vector<Write> writes;
-    const std::string policyKey = policy.attribute("key");
-    if (!policy.attribute("valueName").empty())
-        writes.push_back({policy.attribute("name"),
+    const std::string policyKey = attr(policy, "key");
+    if (!attr(policy, "valueName").empty())
+        writes.push_back({attr(policy, "name"),
                           "",
                           policyKey,
-                          policy.attribute("valueName"),
+                          attr(policy, "valueName"),
                           {},
                           false,
                           "a value of the policy itself (enabledValue/disabledValue)"});
-    const Node* elements = policy.first("elements");
-    if (!elements) return writes;
-    for (const auto& e : elements->children) {
-        Write w{policy.attribute("name"),
-                e->attribute("id"),
-                e->attribute("key").empty() ? policyKey : e->attribute("key"),
-                e->attribute("valueName"),
+    for (const QDomElement& e : children(policy.firstChildElement(QStringLiteral("elements")))) {
+        const std::string kind = e.tagName().toStdString();
+        Write w{attr(policy, "name"),
+                attr(e, "id"),
+                attr(e, "key").empty() ? policyKey : attr(e, "key"),
+                attr(e, "valueName"),
                 {},
                 false,
                 ""};
         // Every value must be a text, as the user's store holds it.
-        const auto stringIn = [&](const Node* holder) {
-            const Node* s = holder ? holder->first("string") : nullptr;
-            if (!s) {
+        const auto stringIn = [&](const QDomElement& holder) {
+            const QDomElement s = holder.firstChildElement(QStringLiteral("string"));
+            if (s.isNull()) {
                 w.problem = "a value that is not <string> (REG_SZ)";
                 return;
             }
-            w.values.push_back(s->text);
+            w.values.push_back(s.text().toStdString());
         };
-        if (e->name == "boolean") {
-            stringIn(e->first("trueValue"));
-            stringIn(e->first("falseValue"));
-        } else if (e->name == "enum") {
-            for (const Node* item : e->all("item")) stringIn(item->first("value"));
+        if (kind == "boolean") {
+            stringIn(e.firstChildElement(QStringLiteral("trueValue")));
+            stringIn(e.firstChildElement(QStringLiteral("falseValue")));
+        } else if (kind == "enum") {
+            for (const QDomElement& item : children(e, "item")) stringIn(item.firstChildElement(QStringLiteral("value")));
             if (w.values.empty()) w.problem = "an enum without items";
-        } else if (e->name == "text") {
+        } else if (kind == "text") {
             w.freeText = true;
-            if (e->attribute("expandable") == "true") w.problem = "REG_EXPAND_SZ";
-        } else if (e->name == "decimal") {
+            if (attr(e, "expandable") == "true") w.problem = "REG_EXPAND_SZ";
+        } else if (kind == "decimal") {
             w.freeText = true;
-            if (e->attribute("storeAsText") != "true") w.problem = "a decimal stored as REG_DWORD";
+            if (attr(e, "storeAsText") != "true") w.problem = "a decimal stored as REG_DWORD";
         } else {
-            w.problem = "an element of kind " + e->name;
+            w.problem = "an element of kind " + kind;
         }
         writes.push_back(w);
     }
@@ -201,42 +170,42 @@ class PolicyTemplate : public ::testing::Test {
 protected:
     void SetUp() override {
         std::string error;
-        admx = readXml(kFolder + "Tolvane.admx", error);
+        const auto admx = readXml(kFolder + "Tolvane.admx", error);
         ASSERT_TRUE(admx) << error;
         for (const char* language : kLanguages) {
-            adml[language] = readXml(kFolder + language + "/Tolvane.adml", error);
-            ASSERT_TRUE(adml[language]) << error;
+            const auto document = readXml(kFolder + language + "/Tolvane.adml", error);
+            ASSERT_TRUE(document) << error;
+            adml[language] = document->documentElement();
         }
-        root = admx->first("policyDefinitions");
-        ASSERT_TRUE(root) << "no <policyDefinitions>";
-        policies = root->below("policy");
+        root = admx->documentElement();
+        ASSERT_EQ(root.tagName(), QStringLiteral("policyDefinitions"));
+        policies = below(root, "policy");
         ASSERT_FALSE(policies.empty());
     }
 
     // The ids of a language's strings, and its presentations' control refIds.
     std::set<std::string> strings(const char* language) const {
         std::set<std::string> ids;
-        for (const Node* s : adml.at(language)->below("string")) ids.insert(s->attribute("id"));
+        for (const QDomElement& s : below(adml.at(language), "string")) ids.insert(attr(s, "id"));
         return ids;
     }
     std::map<std::string, std::multiset<std::string>> presentations(const char* language) const {
         std::map<std::string, std::multiset<std::string>> found;
-        for (const Node* p : adml.at(language)->below("presentation")) {
-            auto& refs = found[p->attribute("id")];
-            for (const auto& control : p->children) refs.insert(control->attribute("refId"));
+        for (const QDomElement& p : below(adml.at(language), "presentation")) {
+            auto& refs = found[attr(p, "id")];
+            for (const QDomElement& control : children(p)) refs.insert(attr(control, "refId"));
         }
         return found;
     }
     std::string text(const char* language, const std::string& id) const {
-        for (const Node* s : adml.at(language)->below("string"))
-            if (s->attribute("id") == id) return s->text;
+        for (const QDomElement& s : below(adml.at(language), "string"))
+            if (attr(s, "id") == id) return s.text().toStdString();
         return "";
     }
 
-    std::unique_ptr<Node> admx;
-    std::map<std::string, std::unique_ptr<Node>> adml;
-    const Node* root = nullptr;
-    std::vector<const Node*> policies;
+    std::map<std::string, QDomElement> adml;
+    QDomElement root;
+    std::vector<QDomElement> policies;
 };
 
 }  // namespace
@@ -247,15 +216,14 @@ protected:
 // an element stops the editor from opening the policy).
 TEST_F(PolicyTemplate, BothLanguagesHoldEveryTextAndShowEveryElement) {
     std::set<std::string> stringRefs;
-    std::vector<const Node*> referring = root->below("category");
-    for (const Node* p : policies) referring.push_back(p);
-    for (const Node* d : root->below("definition")) referring.push_back(d);
-    for (const Node* i : root->below("item")) referring.push_back(i);
-    for (const Node* n : referring)
-        for (const auto& attribute : {"displayName", "explainText"}) {
-            if (n->attribute(attribute).empty()) continue;
-            const std::string id = reference(n->attribute(attribute), "string");
-            EXPECT_FALSE(id.empty()) << n->name << " " << attribute << "=" << n->attribute(attribute)
+    std::vector<QDomElement> referring = below(root, "category");
+    for (const char* kind : {"policy", "definition", "item"})
+        for (const QDomElement& e : below(root, kind)) referring.push_back(e);
+    for (const QDomElement& n : referring)
+        for (const char* attribute : {"displayName", "explainText"}) {
+            if (attr(n, attribute).empty()) continue;
+            const std::string id = reference(attr(n, attribute), "string");
+            EXPECT_FALSE(id.empty()) << n.tagName().toStdString() << " " << attribute << "=" << attr(n, attribute)
                                      << " is not a $(string.…)";
             if (!id.empty()) stringRefs.insert(id);
         }
@@ -266,14 +234,14 @@ TEST_F(PolicyTemplate, BothLanguagesHoldEveryTextAndShowEveryElement) {
         const auto ids = strings(language);
         for (const auto& id : stringRefs) EXPECT_TRUE(ids.count(id)) << "no string " << id;
         const auto shown = presentations(language);
-        for (const Node* p : policies) {
-            const std::string id = reference(p->attribute("presentation"), "presentation");
-            const Node* elements = p->first("elements");
-            if (!elements) continue;
-            ASSERT_TRUE(shown.count(id)) << p->attribute("name") << ": no presentation \"" << id << "\"";
+        for (const QDomElement& p : policies) {
+            const std::string id = reference(attr(p, "presentation"), "presentation");
+            const QDomElement elements = p.firstChildElement(QStringLiteral("elements"));
+            if (elements.isNull()) continue;
+            ASSERT_TRUE(shown.count(id)) << attr(p, "name") << ": no presentation \"" << id << "\"";
             std::multiset<std::string> elementIds;
-            for (const auto& e : elements->children) elementIds.insert(e->attribute("id"));
-            EXPECT_EQ(shown.at(id), elementIds) << p->attribute("name") << " and its presentation " << id;
+            for (const QDomElement& e : children(elements)) elementIds.insert(attr(e, "id"));
+            EXPECT_EQ(shown.at(id), elementIds) << attr(p, "name") << " and its presentation " << id;
         }
     }
 }
@@ -284,10 +252,10 @@ TEST_F(PolicyTemplate, BothLanguagesHoldEveryTextAndShowEveryElement) {
 // policy is named after the tool whose values it writes.
 TEST_F(PolicyTemplate, WritesEverySettingOnceAndOnlyWhatTheStoreHolds) {
     std::map<std::pair<std::string, std::string>, std::vector<std::string>> writers;
-    for (const Node* p : policies) {
-        const std::string name = p->attribute("name");
-        EXPECT_EQ(p->attribute("class"), "Machine") << name;
-        for (const Write& w : writesOf(*p)) {
+    for (const QDomElement& p : policies) {
+        const std::string name = attr(p, "name");
+        EXPECT_EQ(attr(p, "class"), "Machine") << name;
+        for (const Write& w : writesOf(p)) {
             SCOPED_TRACE(name + "/" + w.element + ": " + w.key + " " + w.valueName);
             EXPECT_EQ(w.problem, "");
             const std::string head = kPolicyKey + "\\";
@@ -309,7 +277,7 @@ TEST_F(PolicyTemplate, WritesEverySettingOnceAndOnlyWhatTheStoreHolds) {
             // "Launch\Idx_7" belongs to the policy shown with VX8_Tools_Live.
             if (section == "Launch") {
                 const int index = std::stoi(w.valueName.substr(4));
-                const std::string display = reference(p->attribute("displayName"), "string");
+                const std::string display = reference(attr(p, "displayName"), "string");
                 for (const char* language : kLanguages)
                     EXPECT_NE(text(language, display).find(std::string(*tolvane::toolBaseName(index))),
                               std::string::npos)
