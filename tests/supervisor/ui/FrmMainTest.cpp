@@ -863,7 +863,8 @@ private slots:
         QVERIFY(w.CheckPlannerJour[1]->isEnabled());
 
         // The freeze choice: ticked, greyed, and no action changes it.
-        QMenu* restart = w.freezeMenu(3)->actions().front()->menu();
+        const auto menu = w.freezeMenu(3);
+        QMenu* restart = menu->actions().front()->menu();
         for (QAction* a : restart->actions()) {
             QVERIFY(!a->isEnabled() && a->toolTip() == tip);
             QCOMPARE(a->isChecked(), a->text() == QStringLiteral("5 min"));

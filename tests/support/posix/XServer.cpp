@@ -176,7 +176,8 @@ std::optional<std::string> XProbe::property(std::uint32_t window, const std::str
     std::optional<std::string> out;
     if (r->type != XCB_ATOM_NONE) {
         const auto* bytes = static_cast<const char*>(xcb_get_property_value(r));
-        out = std::string(bytes, static_cast<std::size_t>(xcb_get_property_value_length(r)) * (r->format / 8));
+        // The length is in bytes already, whatever the format.
+        out = std::string(bytes, static_cast<std::size_t>(xcb_get_property_value_length(r)));
     }
     std::free(r);
     return out;
