@@ -152,20 +152,27 @@ if(STEP STREQUAL "msi")
       endif()
     endforeach()
   endfunction()
+  # A table of the MSI as msiinfo exports it, or the build stops.
+  function(msi_table table var)
+    execute_process(COMMAND "${MSIINFO}" export "${OUTPUT}.part" ${table}
+                    RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
+    if(NOT rc EQUAL 0)
+      file(REMOVE "${OUTPUT}.part")
+      message(FATAL_ERROR "package: msiinfo export ${table} failed:\n${out}")
+    endif()
+    set(${var} "${out}" PARENT_SCOPE)
+  endfunction()
   foreach(id IN LISTS versioned)
     msibuild_queries("UPDATE `File` SET `Version`='${FILE_VERSION}' WHERE `File`='${id}'"
                      "DELETE FROM `MsiFileHash` WHERE `File_`='${id}'")
   endforeach()
   # msibuild answers 0 to a query that changed nothing: read the rows back.
-  execute_process(COMMAND "${MSIINFO}" export "${OUTPUT}.part" File
-                  RESULT_VARIABLE rc_file OUTPUT_VARIABLE file_table ERROR_VARIABLE file_table)
-  execute_process(COMMAND "${MSIINFO}" export "${OUTPUT}.part" MsiFileHash
-                  RESULT_VARIABLE rc_hash OUTPUT_VARIABLE hash_table ERROR_VARIABLE hash_table)
+  msi_table(File file_table)
+  msi_table(MsiFileHash hash_table)
   foreach(id IN LISTS versioned)
     string(REGEX MATCH "\n${id}\t[^\n]*" file_row "${file_table}")
     string(REGEX MATCH "\n${id}\t" hash_row "${hash_table}")
-    if(NOT rc_file EQUAL 0 OR NOT rc_hash EQUAL 0 OR NOT file_row MATCHES "\t${FILE_VERSION}\t" OR
-       NOT hash_row STREQUAL "")
+    if(NOT file_row MATCHES "\t${FILE_VERSION}\t" OR NOT hash_row STREQUAL "")
       file(REMOVE "${OUTPUT}.part")
       message(FATAL_ERROR "package: the row of ${id} did not get version ${FILE_VERSION} without a hash:\n"
                           "${file_table}\n${hash_table}")
@@ -185,12 +192,10 @@ if(STEP STREQUAL "msi")
     "UPDATE `Component` SET `Condition`='METRICSFOLDER' WHERE `Component`='MetricsFolder'"
     "CREATE TABLE `MsiLockPermissionsEx` (`MsiLockPermissionsEx` CHAR(72) NOT NULL, `LockObject` CHAR(72) NOT NULL, `Table` CHAR(32) NOT NULL, `SDDLText` LONGCHAR NOT NULL, `Condition` CHAR(255) PRIMARY KEY `MsiLockPermissionsEx`)"
     "INSERT INTO `MsiLockPermissionsEx` (`MsiLockPermissionsEx`, `LockObject`, `Table`, `SDDLText`) VALUES ('MetricsFolderUsers', 'TolvaneMetricsDir', 'CreateFolder', '${metrics_sddl}')")
-  execute_process(COMMAND "${MSIINFO}" export "${OUTPUT}.part" Component
-                  RESULT_VARIABLE rc_component OUTPUT_VARIABLE component_table ERROR_VARIABLE component_table)
-  execute_process(COMMAND "${MSIINFO}" export "${OUTPUT}.part" MsiLockPermissionsEx
-                  RESULT_VARIABLE rc_lock OUTPUT_VARIABLE lock_table ERROR_VARIABLE lock_table)
+  msi_table(Component component_table)
+  msi_table(MsiLockPermissionsEx lock_table)
   string(REGEX MATCH "\nMetricsFolder\t[^\n]*" metrics_row "${component_table}")
-  if(NOT rc_component EQUAL 0 OR NOT rc_lock EQUAL 0 OR NOT metrics_row MATCHES "\tMETRICSFOLDER\t" OR
+  if(NOT metrics_row MATCHES "\tMETRICSFOLDER\t" OR
      NOT lock_table MATCHES "\nMetricsFolderUsers\tTolvaneMetricsDir\tCreateFolder\t")
     file(REMOVE "${OUTPUT}.part")
     message(FATAL_ERROR "package: the metrics folder's condition or permissions are not in the MSI:\n"
