@@ -339,34 +339,16 @@ TEST_F(WindowsInstaller, InstallsStartsUpgradesAndUninstallsUnderWine) {
     VersionStamp newer = stamp;
     newer.text = std::to_string(++newer.year) + stamp.text.substr(4);
     const std::string source = TOLVANE_SOURCE_DIR;
-    const auto packed = host({"cmake",
-                              "-D",
-                              "STEP=msi",
-                              "-D",
-                              "DEPLOY_DIR=" + stage.file("deploy"),
-                              "-D",
-                              "STAGE_DIR=" + stage.file("pack"),
-                              "-D",
-                              "OUTPUT=" + stage.file("newer.msi"),
-                              "-D",
-                              "WXS=" + source + "/packaging/windows/Tolvane.wxs",
-                              "-D",
-                              "ICON=" + source + "/packaging/icon/tolvane.ico",
-                              "-D",
-                              "MSI_VERSION=" + newer.msiVersion(),
-                              "-D",
-                              "STAMP=" + newer.text,
-                              "-D",
-                              "FILE_VERSION=" + std::to_string(newer.year) + ".1.0.0",
-                              "-D",
-                              "WIXL=wixl",
-                              "-D",
-                              "MSIBUILD=msibuild",
-                              "-D",
-                              "MSIINFO=msiinfo",
-                              "-P",
-                              source + "/packaging/windows/package.cmake"},
-                             stage.path(), 120s);
+    Strings pack{"cmake"};
+    for (const std::string& definition :
+         Strings{"STEP=msi", "DEPLOY_DIR=" + stage.file("deploy"), "STAGE_DIR=" + stage.file("pack"),
+                 "OUTPUT=" + stage.file("newer.msi"), "WXS=" + source + "/packaging/windows/Tolvane.wxs",
+                 "ICON=" + source + "/packaging/icon/tolvane.ico", "MSI_VERSION=" + newer.msiVersion(),
+                 "STAMP=" + newer.text, "FILE_VERSION=" + std::to_string(newer.year) + ".1.0.0", "WIXL=wixl",
+                 "MSIBUILD=msibuild", "MSIINFO=msiinfo"})
+        pack.insert(pack.end(), {"-D", definition});
+    pack.insert(pack.end(), {"-P", source + "/packaging/windows/package.cmake"});
+    const auto packed = host(pack, stage.path(), 120s);
     ASSERT_EQ(packed.status, 0) << "the newer MSI could not be packed (Debian packages wixl, msitools):\n"
                                 << packed.output;
 
